@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Sets up what is missing on this machine, then builds: Debian packages, the CPython 3.12
+# virtual environment in .venv with the pinned requirements, and the orv package with its module.
+# Sourced by the other scripts; safe to run again (each step is skipped when already done).
+set -euo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+VENV="$ROOT/.venv"
+
+say() { printf '[setup] %s\n' "$*" >&2; }
+
+# Debian packages the build and the tests need.
+APT_PACKAGES=(libgtest-dev)
+missing=()
+for pkg in "${APT_PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  say "installing Debian packages: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+find_python312() {
+  local candidate
+  for candidate in python3.12 "$(command -v pyenv >/dev/null 2>&1 && pyenv root)"/versions/3.12*/bin/python3.12 \
+                   /root/.pyenv/versions/3.12*/bin/python3.12 /usr/bin/python3.12 /usr/local/bin/python3.12; do
+    if "$candidate" -c 'import sys; assert sys.version_info[:2] == (3, 12)' >/dev/null 2>&1; then
+      command -v "$candidate" 2>/dev/null || echo "$candidate"
+      return 0
+    fi
+  done
+  return 1
+}
+
+if [ ! -x "$VENV/bin/python" ]; then
+  PY312="$(find_python312)" || { say "CPython 3.12 (python3.12) is needed and was not found"; exit 1; }
+  say "creating $VENV with $PY312"
+  "$PY312" -m venv "$VENV"
+fi
+
+# Requirements: reinstalled only when requirements.txt changes.
+stamp="$VENV/.requirements.sha256"
+want="$(sha256sum "$ROOT/requirements.txt" | cut -d' ' -f1)"
+if [ "$(cat "$stamp" 2>/dev/null)" != "$want" ]; then
+  say "installing pinned requirements"
+  "$VENV/bin/python" -m pip install -q --disable-pip-version-check --upgrade pip
+  "$VENV/bin/python" -m pip install -q --disable-pip-version-check -r "$ROOT/requirements.txt"
+  echo "$want" > "$stamp"
+fi
+
+# The package and its module; the build directory under build/ makes rebuilds incremental.
+say "building and installing the orv package"
+"$VENV/bin/python" -m pip install -q --disable-pip-version-check --no-build-isolation --no-deps "$ROOT"

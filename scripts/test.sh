@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds everything that is missing, then runs every test: the engine's C++ tests (ctest)
+# and the Python suite (pytest) against the installed module.
+set -euo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$ROOT/scripts/setup.sh"
+cd "$ROOT"
+
+echo "== engine tests (C++)"
+cmake -S . -B build/engine -G Ninja -DCMAKE_MAKE_PROGRAM="$VENV/bin/ninja" -DORV_BUILD_TESTS=ON -DORV_BUILD_MODULE=OFF \
+  -DORV_BUILD_EXAMPLES=ON -DPython_EXECUTABLE="$VENV/bin/python" >/dev/null
+cmake --build build/engine -j "$(nproc)"
+ctest --test-dir build/engine --output-on-failure -j "$(nproc)"
+
+echo "== module and toolkit tests (Python)"
+"$VENV/bin/python" -m pytest -q "$@"

@@ -1,0 +1,138 @@
+// The orv_engine extension module: registers the engine's types for CPython 3.12.
+// Every body here converts arguments and results and calls the engine; the rules live in the engine.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include "agents/arithmetic.h"
+#include "agents/chronomancer.h"
+#include "agents/gates.h"
+#include "agents/powers.h"
+#include "agents/unary.h"
+#include "bindings/charge_handle.h"
+#include "model/environment.h"
+#include "model/json_text.h"
+#include "sequencer/sequencer.h"
+
+namespace py = pybind11;
+using orv::bindings::ChargeHandle;
+
+namespace {
+
+using Zone = std::shared_ptr<orv::Environment>;
+
+// Registers add_<name>(visual_id) for an agent kind built from its visual id alone.
+template <typename Agent>
+void bind_agent(py::class_<orv::Environment, Zone>& cls, const char* name) {
+    cls.def(
+        name, [](orv::Environment& zone, std::string visual_id) {
+            zone.add_magician(std::make_shared<Agent>(std::move(visual_id)));
+        },
+        py::arg("visual_id"));
+}
+
+void refuse_none(const Zone& zone, const char* call, const char* argument) {
+    if (!zone) {
+        throw py::type_error(std::string(call) + ": argument '" + argument + "' must be an Environment, not None");
+    }
+}
+
+}  // namespace
+
+PYBIND11_MODULE(orv_engine, m) {
+    m.doc() = "Quellmoor Engine Python Bindings";
+
+    py::enum_<orv::ChargePolarity>(m, "ChargePolarity")
+        .value("POSITIVE", orv::ChargePolarity::POSITIVE)
+        .value("NEGATIVE", orv::ChargePolarity::NEGATIVE)
+        .value("NEUTRAL", orv::ChargePolarity::NEUTRAL)
+        .export_values();
+
+    py::class_<ChargeHandle>(m, "Charge")
+        .def(py::init([](double magnitude, orv::ChargePolarity polarity, std::string visual_id) {
+                 return ChargeHandle(orv::Charge(magnitude, polarity, std::move(visual_id)));
+             }),
+             py::arg("magnitude"), py::arg("polarity"), py::arg("visual_id"))
+        .def_property(
+            "magnitude", [](ChargeHandle& self) { return self.get().magnitude; },
+            [](ChargeHandle& self, double value) { self.get().magnitude = value; })
+        .def_property(
+            "polarity", [](ChargeHandle& self) { return self.get().polarity; },
+            [](ChargeHandle& self, orv::ChargePolarity value) { self.get().polarity = value; })
+        .def_property(
+            "visual_id", [](ChargeHandle& self) { return self.get().visual_id; },
+            [](ChargeHandle& self, std::string value) { self.get().visual_id = std::move(value); })
+        .def("to_json", [](ChargeHandle& self) { return orv::to_text(self.get().to_json()); });
+
+    py::class_<orv::Environment, Zone> environment(m, "Environment");
+    environment.def(py::init<std::string>(), py::arg("id"))
+        .def_readwrite("id", &orv::Environment::id)
+        .def_property(
+            "charges",
+            [](const Zone& self) {
+                std::vector<ChargeHandle> items;
+                items.reserve(self->charges.size());
+                for (std::size_t i = 0; i < self->charges.size(); ++i) items.emplace_back(self, i);
+                return items;
+            },
+            [](orv::Environment& self, std::vector<ChargeHandle> items) {
+                std::vector<orv::Charge> charges;
+                charges.reserve(items.size());
+                for (ChargeHandle& item : items) charges.push_back(item.get());
+                self.charges = std::move(charges);
+                self.touch_charges();
+            })
+        .def_readwrite("is_time_frozen", &orv::Environment::is_time_frozen)
+        .def("to_json", [](const orv::Environment& self) { return orv::to_text(self.to_json()); })
+        .def(
+            "add_charge",
+            [](orv::Environment& self, double magnitude, orv::ChargePolarity polarity, std::string visual_id) {
+                self.add_charge(orv::Charge(magnitude, polarity, std::move(visual_id)));
+            },
+            py::arg("magnitude"), py::arg("polarity"), py::arg("visual_id"))
+        .def(
+            "add_sub_environment",
+            [](orv::Environment& self, Zone sub_env) {
+                refuse_none(sub_env, "add_sub_environment()", "sub_env");
+                self.add_environment(std::move(sub_env));
+            },
+            py::arg("sub_env"));
+    bind_agent<orv::PlusMagician>(environment, "add_plus_magician");
+    bind_agent<orv::MinusMagician>(environment, "add_minus_magician");
+    bind_agent<orv::MultiplyMagician>(environment, "add_multiply_magician");
+    bind_agent<orv::DivideMagician>(environment, "add_divide_magician");
+    bind_agent<orv::PowerSorcerer>(environment, "add_power_sorcerer");
+    bind_agent<orv::RootMagician>(environment, "add_root_magician");
+    bind_agent<orv::AbsMagician>(environment, "add_abs_magician");
+    bind_agent<orv::FactorialMagician>(environment, "add_factorial_magician");
+    bind_agent<orv::ModuloMagician>(environment, "add_modulo_magician");
+    bind_agent<orv::LogMagician>(environment, "add_log_magician");
+    bind_agent<orv::Chronomancer>(environment, "add_chronomancer");
+    environment
+        .def(
+            "add_equals_gate",
+            [](orv::Environment& self, std::string visual_id, double target) {
+                self.add_magician(std::make_shared<orv::EqualsGate>(std::move(visual_id), target));
+            },
+            py::arg("visual_id"), py::arg("target"))
+        .def(
+            "add_inequality_gate",
+            [](orv::Environment& self, std::string visual_id, double target, const std::string& comparison_type) {
+                const auto type = orv::InequalityGate::comparison_from_text(comparison_type);
+                self.add_magician(std::make_shared<orv::InequalityGate>(std::move(visual_id), target, type));
+            },
+            py::arg("visual_id"), py::arg("target"), py::arg("comparison_type"));
+
+    py::class_<orv::NarrativeSequencer>(m, "NarrativeSequencer")
+        .def(py::init([](Zone env) {
+                 refuse_none(env, "NarrativeSequencer()", "env");
+                 return std::make_unique<orv::NarrativeSequencer>(std::move(env));
+             }),
+             py::arg("env"))
+        .def("next_frame", [](orv::NarrativeSequencer& self) { return orv::to_text(self.NextFrame()); })
+        .def_readwrite("is_finished", &orv::NarrativeSequencer::is_finished)
+        .def_readwrite("current_frame", &orv::NarrativeSequencer::current_frame);
+}

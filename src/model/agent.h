@@ -1,0 +1,35 @@
+// MagicianAgent: the abstract base of every agent kind, and its frame-loop state.
+// An agent lives in one zone's agent list and acts on that zone's charges through CastSpell.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "model/charge.h"
+
+namespace orv {
+
+enum class AgentState : std::int32_t { DORMANT = 0, ACTIVE = 1, FROZEN = 2 };
+
+class MagicianAgent {
+public:
+    MagicianAgent(std::string name, int priority, std::string visual_id)
+        : priority(priority), name(std::move(name)), visual_id(std::move(visual_id)) {}
+    virtual ~MagicianAgent() = default;
+
+    // True when the spell took effect. False leaves `charges` exactly as it was.
+    virtual bool CastSpell(std::vector<Charge>& charges) = 0;
+
+    // {"name", "priority", "state", "visual_id"}; the gates add members of their own.
+    virtual nlohmann::json to_json() const;
+
+    std::int32_t priority;
+    std::string name;
+    std::string visual_id;
+    AgentState state = AgentState::DORMANT;
+};
+
+}  // namespace orv

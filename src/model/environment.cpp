@@ -1,0 +1,98 @@
+// Environment: a zone of the world, holding charges, agents and nested sub-zones.
+// Tree walks here (JSON form, cycle test, release) keep their own stack, so depth costs heap, not C stack.
+#include "model/environment.h"
+
+#include <stdexcept>
+#include <unordered_set>
+#include <utility>
+
+#include "model/json_text.h"
+
+namespace orv {
+
+Environment::~Environment() {
+    // A sub-zone that dies here would release its own sub-zones from its destructor, and so on
+    // down a chain. Sub-zones that only this zone still owns are emptied into a local list first,
+    // so each zone dies with no sub-zones of its own.
+    std::vector<std::shared_ptr<Environment>> dying = std::move(sub_environments);
+    while (!dying.empty()) {
+        std::shared_ptr<Environment> zone = std::move(dying.back());
+        dying.pop_back();
+        if (zone.use_count() == 1) {
+            for (auto& sub : zone->sub_environments) dying.push_back(std::move(sub));
+            zone->sub_environments.clear();
+        }
+    }
+}
+
+nlohmann::json Environment::to_json() const {
+    using json = nlohmann::json;
+    json document;
+    // Each zone's object is written into the slot that its parent reserved for it.
+    std::vector<std::pair<const Environment*, json*>> pending{{this, &document}};
+    while (!pending.empty()) {
+        auto [zone, out] = pending.back();
+        pending.pop_back();
+
+        json::array_t charges;
+        charges.reserve(zone->charges.size());
+        for (const Charge& charge : zone->charges) charges.emplace_back(charge.to_json());
+
+        json::array_t agents;
+        agents.reserve(zone->agents.size());
+        for (const auto& agent : zone->agents) agents.emplace_back(agent->to_json());
+
+        const std::size_t count = zone->sub_environments.size();
+        json::array_t subs(count);
+
+        json& object = *out;
+        object = json::object();
+        object["agents"] = std::move(agents);
+        object["charges"] = std::move(charges);
+        object["id"] = zone->id;
+        object["is_time_frozen"] = count != 0 && zone->is_time_frozen;
+        json& sub_slots = object["sub_environments"] = std::move(subs);
+        // Pushed in reverse so the zones are visited in list order, depth first.
+        for (std::size_t i = count; i-- > 0;) {
+            pending.emplace_back(zone->sub_environments[i].get(), &sub_slots[i]);
+        }
+    }
+    return document;
+}
+
+void Environment::add_charge(Charge charge) {
+    charges.push_back(std::move(charge));
+    touch_charges();
+}
+
+void Environment::add_magician(std::shared_ptr<MagicianAgent> agent) {
+    if (!agent) throw std::invalid_argument("add_magician: the agent is null");
+    agents.push_back(std::move(agent));
+}
+
+void Environment::add_environment(std::shared_ptr<Environment> environment) {
+    if (!environment) throw std::invalid_argument("add_environment: the zone is null");
+    if (environment->holds_in_subtree(this)) {
+        throw std::invalid_argument("cannot add zone " + quote_name(environment->id) + " under zone " + quote_name(id) +
+                                    ": it would close a cycle (" + quote_name(environment->id) +
+                                    (environment.get() == this ? " is that zone itself)" : " already holds it)"));
+    }
+    sub_environments.push_back(std::move(environment));
+}
+
+bool Environment::holds_in_subtree(const Environment* zone) const {
+    // A zone may sit in several places; each is searched once.
+    std::unordered_set<const Environment*> seen{this};
+    std::vector<const Environment*> pending{this};
+    while (!pending.empty()) {
+        const Environment* current = pending.back();
+        pending.pop_back();
+        if (current == zone) return true;
+        for (const auto& sub : current->sub_environments) {
+            if (seen.insert(sub.get()).second) pending.push_back(sub.get());
+        }
+    }
+    return false;
+}
+
+}  // namespace orv

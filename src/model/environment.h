@@ -1,0 +1,51 @@
+// Environment: a zone of the world, holding charges, agents and nested sub-zones.
+// Zones and agents are shared-owned; every walk of the tree uses an explicit stack.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "model/agent.h"
+#include "model/charge.h"
+
+namespace orv {
+
+class Environment {
+public:
+    explicit Environment(std::string id) : id(std::move(id)) {}
+    // Releases long chains of sub-zones without recursing once per level.
+    virtual ~Environment();
+
+    Environment(const Environment&) = delete;
+    Environment& operator=(const Environment&) = delete;
+
+    // The zone with its whole subtree: {"agents", "charges", "id", "is_time_frozen", "sub_environments"}.
+    virtual nlohmann::json to_json() const;
+
+    virtual void add_charge(Charge charge);
+    virtual void add_magician(std::shared_ptr<MagicianAgent> agent);
+    // Refuses (std::invalid_argument) a null zone and a zone that would close a cycle:
+    // the receiver itself, or a zone whose subtree already holds the receiver.
+    virtual void add_environment(std::shared_ptr<Environment> environment);
+
+    // True when `zone` is this zone or sits anywhere below it.
+    bool holds_in_subtree(const Environment* zone) const;
+
+    // Marks `charges` as changed as a list (grown, shrunk, replaced or rewritten by a spell),
+    // so that handles taken on the old list can tell they are stale.
+    void touch_charges() { ++charges_generation; }
+
+    std::string id;
+    std::vector<Charge> charges;
+    std::vector<std::shared_ptr<MagicianAgent>> agents;
+    std::vector<std::shared_ptr<Environment>> sub_environments;
+    bool is_time_frozen = false;
+    // Advanced by touch_charges(); only ever compared for equality.
+    std::uint64_t charges_generation = 0;
+};
+
+}  // namespace orv

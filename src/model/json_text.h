@@ -1,0 +1,32 @@
+// Text form of the engine's JSON values: compact, keys in byte order, strict UTF-8.
+// Also the quoting of names in the engine's own error messages.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace orv {
+
+// Deepest nesting of arrays and objects that to_text writes. The JSON library writes text by
+// recursing once per level, so a document nested deeper than the calling thread's stack can hold
+// is refused before writing starts. A zone costs two levels (its object and its "sub_environments"
+// array), so on an ordinary 8 MiB stack a chain of about 5,000 nested zones still serialises.
+constexpr std::size_t kMaxTextDepth = 10000;
+
+// How deep to_text may nest on the calling thread: kMaxTextDepth, or less where the thread's
+// remaining stack is smaller than that depth needs.
+std::size_t writable_depth();
+
+// How deeply arrays and objects nest in `value` (a scalar is 0, [] is 1, [[]] is 2).
+std::size_t nesting_depth(const nlohmann::json& value);
+
+// Compact text of `value`. Throws std::length_error when it nests deeper than writable_depth(),
+// and the JSON library's type_error 316 when a string in it is not valid UTF-8.
+std::string to_text(const nlohmann::json& value);
+
+// `text` as a JSON string literal for messages; bytes that are not UTF-8 become U+FFFD.
+std::string quote_name(const std::string& text);
+
+}  // namespace orv

@@ -1,0 +1,154 @@
+// NarrativeSequencer: advances a world one frame at a time and reports it as JSON.
+// The tree walks keep an explicit stack, so a world may nest far deeper than the C stack allows.
+#include "sequencer/sequencer.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace orv {
+
+namespace {
+
+// A zone that keeps its parent frozen: it still holds an agent or more than one charge.
+bool unsettled(const Environment& zone) { return !zone.agents.empty() || zone.charges.size() >= 2; }
+
+// A zone ready to fold into its parent: no agent and exactly one charge.
+bool collapsible(const Environment& zone) { return zone.agents.empty() && zone.charges.size() == 1; }
+
+// One level of a depth-first walk: the zone and the index of the next sub-zone to enter.
+struct WalkStep {
+    Environment* zone;
+    std::size_t next;
+};
+
+// Calls visit(zone) for every zone below and including `root`, sub-zones in list order
+// before the zone itself. A zone that sits in several places is visited once per place.
+template <typename Visit>
+void walk_post_order(Environment* root, Visit visit) {
+    std::vector<WalkStep> path{{root, 0}};
+    while (!path.empty()) {
+        WalkStep& top = path.back();
+        if (top.next < top.zone->sub_environments.size()) {
+            Environment* sub = top.zone->sub_environments[top.next++].get();
+            path.push_back({sub, 0});
+        } else {
+            Environment* zone = top.zone;
+            path.pop_back();
+            visit(zone);
+        }
+    }
+}
+
+}  // namespace
+
+NarrativeSequencer::NarrativeSequencer(std::shared_ptr<Environment> env) : root_environment(std::move(env)) {
+    if (!root_environment) throw std::invalid_argument("NarrativeSequencer needs a root zone, not an empty pointer");
+}
+
+nlohmann::json NarrativeSequencer::NextFrame() {
+    last_event.reset();
+    if (current_frame >= max_frames) {
+        is_finished = true;
+        return generate_response(ORV_FRAME_EVENT_ERROR, "Max frame limit reached. Infinite loop detected.");
+    }
+    if (is_finished) {
+        return generate_response(ORV_FRAME_EVENT_FINISHED, "Simulation complete. No further actions.");
+    }
+    ++current_frame;
+
+    Environment* root = root_environment.get();
+    update_freeze_states(root);
+    std::vector<Candidate> candidates;
+    collect_agents(root, candidates);
+    // Stable, so agents of equal priority keep their collection order on every platform.
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const Candidate& a, const Candidate& b) { return a.first->priority > b.first->priority; });
+
+    bool someone_cast = false;
+    for (const auto& [agent, zone] : candidates) {
+        agent->state = AgentState::ACTIVE;
+        if (!agent->CastSpell(zone->charges)) {
+            agent->state = AgentState::DORMANT;
+            continue;
+        }
+        zone->touch_charges();
+        last_event = FrameEvent{agent->name, agent->visual_id, ORV_FRAME_EVENT_CAST_SPELL,
+                                agent->name + " executed operation in " + zone->id};
+        auto& agents = zone->agents;
+        auto held = std::find(agents.begin(), agents.end(), agent);
+        if (held != agents.end()) agents.erase(held);
+        someone_cast = true;
+        break;
+    }
+
+    if (!someone_cast && !check_and_collapse(root)) {
+        is_finished = true;
+        last_event = FrameEvent{"System", "N/A", ORV_FRAME_EVENT_FINISHED, "Equation Resolved."};
+    }
+    const char* status = is_finished ? ORV_FRAME_EVENT_FINISHED : ORV_FRAME_EVENT_RUNNING;
+    return generate_response(status, last_event->description);
+}
+
+void NarrativeSequencer::update_freeze_states(Environment* env) {
+    walk_post_order(env, [](Environment* zone) {
+        bool frozen = false;
+        for (const auto& sub : zone->sub_environments) frozen = frozen || unsettled(*sub);
+        zone->is_time_frozen = frozen;
+    });
+}
+
+void NarrativeSequencer::collect_agents(Environment* env, std::vector<Candidate>& out) {
+    walk_post_order(env, [&out](Environment* zone) {
+        if (zone->is_time_frozen) return;
+        for (const auto& agent : zone->agents) out.emplace_back(agent, zone);
+    });
+}
+
+bool NarrativeSequencer::check_and_collapse(Environment* env) {
+    // Post-order again, but the walk stops at the first finished sub-zone that is collapsible;
+    // its parent is then the zone below it on the path. The root itself is never tested.
+    std::vector<WalkStep> path{{env, 0}};
+    while (!path.empty()) {
+        WalkStep& top = path.back();
+        if (top.next < top.zone->sub_environments.size()) {
+            Environment* sub = top.zone->sub_environments[top.next++].get();
+            path.push_back({sub, 0});
+            continue;
+        }
+        Environment* zone = top.zone;
+        path.pop_back();
+        if (path.empty() || !collapsible(*zone)) continue;
+
+        Environment* parent = path.back().zone;
+        const auto place = parent->sub_environments.begin() + static_cast<std::ptrdiff_t>(path.back().next - 1);
+        std::shared_ptr<Environment> folded = *place;  // alive until the event is written
+        FrameEvent event{"Chronomancer", "shield_" + folded->id, ORV_FRAME_EVENT_COLLAPSE_ZONE,
+                         "Zone " + folded->id + " has resolved and merged."};
+        parent->charges.push_back(folded->charges.front());
+        parent->touch_charges();
+        last_event = std::move(event);
+        parent->sub_environments.erase(place);
+        return true;
+    }
+    return false;
+}
+
+nlohmann::json NarrativeSequencer::generate_response(std::string status, std::string message) {
+    nlohmann::json document = root_environment->to_json();
+    nlohmann::json meta = nlohmann::json::object();
+    meta["frame_index"] = nlohmann::json::number_integer_t{current_frame};
+    meta["status"] = std::move(status);
+    meta["message"] = std::move(message);
+    if (last_event) {
+        meta["last_event"] = {{"agent_name", last_event->agent_name},
+                              {"visual_id", last_event->visual_id},
+                              {"type", last_event->type},
+                              {"description", last_event->description}};
+    } else {
+        meta["last_event"] = nullptr;
+    }
+    document["meta"] = std::move(meta);
+    return document;
+}
+
+}  // namespace orv

@@ -1,0 +1,45 @@
+// NarrativeSequencer: advances a world one frame at a time and reports it as JSON.
+// One frame: freeze, collect, sort, offer the turn, else collapse one zone, else finish.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "model/environment.h"
+#include "sequencer/frame_event.h"
+
+namespace orv {
+
+using Candidate = std::pair<std::shared_ptr<MagicianAgent>, Environment*>;
+
+class NarrativeSequencer {
+public:
+    // Refuses (std::invalid_argument) an empty root: every frame walks it.
+    explicit NarrativeSequencer(std::shared_ptr<Environment> env);
+    virtual ~NarrativeSequencer() = default;
+
+    // Runs one frame and returns its report: the root's JSON plus "meta".
+    virtual nlohmann::json NextFrame();
+
+    // Recomputes is_time_frozen for every zone below and including `env`, deepest first.
+    void update_freeze_states(Environment* env);
+    // Appends (agent, zone) for every agent of an unfrozen zone, in depth-first post-order.
+    void collect_agents(Environment* env, std::vector<Candidate>& out);
+    // Folds the first collapsible sub-zone (no agent, one charge) into its parent.
+    bool check_and_collapse(Environment* env);
+    nlohmann::json generate_response(std::string status, std::string message);
+
+    std::int32_t current_frame = 0;
+    std::int32_t max_frames = 1000;
+    bool is_finished = false;
+    std::optional<FrameEvent> last_event;
+    std::shared_ptr<Environment> root_environment;
+};
+
+}  // namespace orv
