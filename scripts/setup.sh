@@ -9,7 +9,7 @@ VENV="$ROOT/.venv"
 say() { printf '[setup] %s\n' "$*" >&2; }
 
 # Debian packages the build and the tests need.
-APT_PACKAGES=(libgtest-dev)
+APT_PACKAGES=(libgtest-dev chromium chromium-driver)
 missing=()
 for pkg in "${APT_PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
