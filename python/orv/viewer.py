@@ -129,7 +129,7 @@ def screenshot(html_path, png_path, frame: int = 0, width: int = 1280, height: i
     return png_path
 
 
-def _level_run(name):
+def level_run(name=None):
     """(title, world before frame 1, reports) of a whole run of a level file or bundled level."""
     from orv import levels
     from orv.run import Run
@@ -153,7 +153,7 @@ def main(argv=None) -> int:
     from orv.levels import ToolkitError
 
     try:
-        title, initial, reports = _level_run(args.level)
+        title, initial, reports = level_run(args.level)
     except ToolkitError as err:
         print(f"python -m orv.viewer: {err}", file=sys.stderr)
         return 2

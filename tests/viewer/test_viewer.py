@@ -1,0 +1,183 @@
+"""The replay page in a real browser: headless Chromium driven through Selenium."""
+
+import json
+import re
+from pathlib import Path
+
+import orv_engine as engine
+import pytest
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import Select, WebDriverWait
+
+from orv import viewer
+
+ARTIFACTS = Path(__file__).resolve().parents[1] / "artifacts"
+needs_browser = pytest.mark.skipif(not Path(viewer.CHROMIUM).exists(),
+                                   reason=f"{viewer.CHROMIUM} is not installed (Debian package chromium)")
+HOSTILE = "<b>&\"zone' ü</script><!--"
+
+# Reads back what the page shows: header, and every zone box in document order.
+SNAPSHOT_JS = """
+const q = (s, n) => (n || document).querySelector(s), all = (s, n) => [...(n || document).querySelectorAll(s)];
+return {
+  pos: Number(q('[data-testid=viewer]').dataset.frame), playing: q('[data-testid=viewer]').dataset.playing,
+  frame: q('[data-testid=frame]').textContent, status: q('[data-testid=status]').textContent,
+  caption: q('[data-testid=caption]').textContent, scrubber: Number(q('[data-testid=scrubber]').value),
+  zones: all('[data-testid=zone]').map(z => ({
+    id: z.dataset.zoneId, frozen: z.dataset.frozen === 'true', event: z.dataset.event || null,
+    charges: all(':scope > .charges > [data-testid=charge]', z).map(c => q('b', c).textContent),
+    fresh: all(':scope > .charges > [data-fresh]', z).length,
+    agents: all(':scope > .agents > [data-testid=agent]', z).map(a => a.dataset.agentId),
+    departed: all(':scope > .agents > [data-testid=departed-agent]', z).map(a => [a.dataset.agentId, a.textContent]),
+    folded: all(':scope > .agents > [data-testid=collapsed-zone]', z).map(g => g.dataset.zoneId)}))};
+"""
+
+
+def finish(sequencer):
+    reports = [json.loads(sequencer.next_frame())]
+    while reports[-1]["meta"]["status"] == "RUNNING":
+        reports.append(json.loads(sequencer.next_frame()))
+    return reports + [json.loads(sequencer.next_frame())]  # one "already finished" report too
+
+
+def small_run():
+    """Nested zones with odd ids: a cast deep down, collapses, a Judge, an Equals Gate, a NaN charge."""
+    root, mid, deep, void = (engine.Environment(name) for name in (HOSTILE, "mid", "Tiefe ü", "void"))
+    root.add_equals_gate("gate", 3.0)
+    root.add_charge(1.0, engine.POSITIVE, "seed")
+    root.add_charge(0.5, engine.NEGATIVE, "debt")
+    mid.add_inequality_gate("judge", 0.0, ">=")
+    deep.add_charge(4.0, engine.POSITIVE, "a")
+    deep.add_charge(1.5, engine.POSITIVE, "b")
+    deep.add_minus_magician("minus")
+    void.add_charge(float("nan"), engine.NEUTRAL, "nothing")
+    root.add_sub_environment(mid)
+    mid.add_sub_environment(deep)
+    root.add_sub_environment(void)
+    return "Small </title> & run", None, finish(engine.NarrativeSequencer(root))
+
+
+def campaign_run():
+    """The first bundled level, with the world before frame 1 (so frame 1's event is placed exactly)."""
+    return viewer.level_run()
+
+
+def token(charge):
+    m = charge["magnitude"]
+    negative = charge["polarity"] != "positive"
+    return ("\u2212" if negative else "+") + ("NaN/\u221e" if m is None else f"{m:g}")
+
+
+def zones(world):
+    stack = [world]
+    while stack:
+        zone = stack.pop()
+        yield zone
+        stack.extend(reversed(zone["sub_environments"]))
+
+
+def cast_zone(event):
+    return event["description"][len(event["agent_name"] + " executed operation in "):]
+
+
+@pytest.fixture(scope="module")
+def browser(tmp_path_factory):
+    driver = viewer.launch_browser(tmp_path_factory.mktemp("chromium-profile"))
+    yield driver
+    driver.quit()
+
+
+def check_frame(shown, report):
+    meta = report["meta"]
+    assert (shown["frame"], shown["status"], shown["caption"]) == (str(meta["frame_index"]), meta["status"], meta["message"])
+    world = list(zones(report))
+    assert [z["id"] for z in shown["zones"]] == [z["id"] for z in world]
+    for box, zone in zip(shown["zones"], world):
+        assert box["charges"] == [token(c) for c in zone["charges"]]
+        assert box["agents"] == [a["visual_id"] for a in zone["agents"]]
+        assert box["frozen"] == zone["is_time_frozen"]
+    marked = [box for box in shown["zones"] if box["event"]]
+    event = meta["last_event"] or {"type": None}
+    if event["type"] == "CAST_SPELL":
+        (box,) = marked
+        assert (box["event"], box["id"]) == ("cast", cast_zone(event))
+        [(agent_id, text)] = box["departed"]
+        assert agent_id == event["visual_id"] and event["agent_name"] in text
+    elif event["type"] == "COLLAPSE_ZONE":
+        (box,) = marked
+        assert box["event"] == "collapse" and box["folded"] == [event["visual_id"].removeprefix("shield_")]
+        assert box["fresh"] == 1
+    else:
+        assert marked == []
+
+
+@needs_browser
+@pytest.mark.parametrize("make_run", [small_run, campaign_run], ids=["small", "campaign"])
+def test_replay_follows_the_reports(browser, tmp_path, make_run):
+    title, initial, reports = make_run()
+    page = viewer.write_html(reports, tmp_path / "run.html", title, initial)
+    html_text = page.read_text(encoding="utf-8")
+    assert not re.search(r"(?i)(https?:|wss?:|ftp:)//|\b(src|href)\s*=|url\(|@import", html_text)
+    browser.get(page.as_uri())
+
+    assert browser.title == title
+    assert browser.execute_script("return performance.getEntriesByType('resource').length") == 0
+    shown = lambda: browser.execute_script(SNAPSHOT_JS)
+    keys = ActionChains(browser)
+    button = lambda name: browser.find_element(By.CSS_SELECTOR, f"[data-testid={name}]")
+    for pos, report in enumerate(reports):  # forwards, alternating the button and the arrow key
+        if pos:
+            button("next").click() if pos % 2 else keys.send_keys(Keys.ARROW_RIGHT).perform()
+        state = shown()
+        assert (state["pos"], state["scrubber"]) == (pos, pos)
+        check_frame(state, report)
+        if pos == len(reports) // 2:
+            ARTIFACTS.mkdir(exist_ok=True)
+            browser.save_screenshot(str(ARTIFACTS / f"viewer_{make_run.__name__}.png"))
+    for pos in reversed(range(len(reports) - 1)):  # and back
+        button("prev").click() if pos % 2 else keys.send_keys(Keys.ARROW_LEFT).perform()
+        check_frame(shown(), reports[pos])
+    assert shown()["pos"] == 0
+    last = len(reports) - 1
+    browser.execute_script("const s = arguments[0]; s.value = arguments[1];"
+                           "s.dispatchEvent(new Event('input'))", button("scrubber"), last // 2)
+    check_frame(shown(), reports[last // 2])
+    keys.send_keys(Keys.END).perform()
+    assert shown()["pos"] == last
+    keys.send_keys(Keys.HOME).perform()
+    Select(button("speed")).select_by_value("10")
+    button("play").click()
+    WebDriverWait(browser, 10).until(lambda _: shown()["pos"] == last and shown()["playing"] == "false")
+    check_frame(shown(), reports[last])
+
+
+def test_embedded_reports_survive_hostile_text():
+    reports = [{"id": HOSTILE, "charges": [{"magnitude": float("inf"), "polarity": "neutral", "visual_id": "</"}],
+                "agents": [], "is_time_frozen": False, "sub_environments": [], "meta": {"message": "\u2028"}}]
+    page = viewer.render_html(reports, title=HOSTILE)
+    data = re.search(r'<script type="application/json" id="orv-reports">(.*?)</script>', page, re.S).group(1)
+    assert "</" not in data and "<!--" not in data
+    reports[0]["charges"][0]["magnitude"] = None  # written as the engine writes it
+    assert json.loads(data) == reports
+    assert HOSTILE not in page.split("<style>")[0]  # the title is escaped in <title> and <h1>
+
+
+@needs_browser
+def test_deep_and_wide_worlds_keep_their_shape(browser, tmp_path):
+    """600 nested zones (past the HTML parser's nesting limit) and 300 siblings."""
+    def zone(zone_id, subs=()):
+        return {"id": zone_id, "charges": [{"magnitude": 1.0, "polarity": "positive", "visual_id": "c"}],
+                "agents": [], "is_time_frozen": bool(subs), "sub_environments": list(subs)}
+    deep = zone("d599")
+    for i in reversed(range(599)):
+        deep = zone(f"d{i}", [deep])
+    world = zone("root", [deep] + [zone(f"w{i}") for i in range(300)])
+    world["meta"] = {"frame_index": 1, "status": "RUNNING", "message": "", "last_event": None}
+    browser.get(viewer.write_html([world], tmp_path / "big.html").as_uri())
+    depth, count = browser.execute_script(
+        "const z = document.querySelector('[data-zone-id=d599]'); let d = 0;"
+        "for (let p = z.parentElement.closest('.zone'); p; p = p.parentElement.closest('.zone')) d++;"
+        "return [d, document.querySelectorAll('[data-testid=zone]').length]")
+    assert (depth, count) == (600, 901)
