@@ -38,15 +38,16 @@ def _note(text: str) -> None:
     print(text, file=sys.stderr)
 
 
-def _write_html(reports: list, path: str, title: str) -> None:
-    viewer = importlib.import_module("orv.viewer")
-    viewer.write_html(reports, path, title=title)
+def _write_html(reports: list, path: str, title: str, **extra) -> None:
+    viewer = importlib.import_module("orv.viewer")  # only the replay commands need it
+    viewer.write_html(reports, path, title=title, **extra)
     _note(f"Wrote the replay page {path}.")
 
 
 def cmd_play(args) -> int:
     level = _level_arg(args.level)
     run = Run(level)
+    initial = run.world
     out, style = sys.stdout, Style(args.color, sys.stdout)
     reports = []
     if not args.jsonl:
@@ -76,7 +77,7 @@ def cmd_play(args) -> int:
         save_level(args.save, run.world, level.title, level.description)
         _note(f"Saved the world after frame {run.frame} to {args.save}.")
     if args.html:
-        _write_html(reports, args.html, level.title)
+        _write_html(reports, args.html, level.title, initial=initial)
     return 0
 
 
@@ -114,8 +115,12 @@ def read_run(path: str) -> list:
             continue
         try:
             report = json.loads(line)
-        except (json.JSONDecodeError, RecursionError) as err:
-            raise ToolkitError(f"{path}: line {number}: expected a frame report (JSON), found {err}") from None
+        except json.JSONDecodeError as err:
+            raise ToolkitError(f"{path}: line {number}: expected a frame report, found invalid JSON "
+                               f"({err.msg[0].lower() + err.msg[1:]} at column {err.colno})") from None
+        except RecursionError:
+            raise ToolkitError(f"{path}: line {number}: expected a frame report, found JSON nested "
+                               "deeper than the reader can follow") from None
         if not isinstance(report, dict) or not isinstance(report.get("meta"), dict):
             raise ToolkitError(f"{path}: line {number}: expected a frame report (an object with meta)")
         reports.append(report)

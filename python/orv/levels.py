@@ -278,14 +278,15 @@ def _check_meta(raw, path, source):
         value = raw.get(key)
         if key == "last_event" and value is None:
             continue
-        if key in raw and (type(value) is not kind):
+        if key in raw and (not isinstance(value, kind) or isinstance(value, bool)):
             what = {int: "an integer", str: "a string", dict: "an event object or null"}[kind]
             raise LevelError(source, _at(path, key), what, describe(value))
     event = raw.get("last_event")
     if isinstance(event, dict):
         _check_keys(event, EVENT_KEYS, _at(path, "last_event"), source)
+        _require(event, EVENT_KEYS, _at(path, "last_event"), source)
         for key in EVENT_KEYS:
-            _str(event.get(key), _at(_at(path, "last_event"), key), source)
+            _str(event[key], _at(_at(path, "last_event"), key), source)
 
 
 # ---------------------------------------------------------------- small checks

@@ -1,0 +1,144 @@
+"""The orv command: narration, JSON Lines, saving, verdicts, colour and replay pages."""
+
+import json
+import os
+import pty
+import subprocess
+import sys
+import types
+from pathlib import Path
+
+import pytest
+
+import orv
+from orv.cli import main
+from orv.levels import find_level, load_level
+
+HERE = Path(__file__).parent
+BLOCKED = str(HERE / "fixtures" / "blocked.json")
+ORV = [sys.executable, "-m", "orv"]
+
+
+def golden(name):
+    return (HERE / "golden" / f"{name}.jsonl").read_text()
+
+
+def test_play_narrates_each_frame_and_the_outcome(capsys):
+    assert main(["play"]) == 0  # the first bundled level
+    out = capsys.readouterr().out.splitlines()
+    assert out[0].startswith("First Light - ")
+    assert "door: (no charges)  [Equals Gate (door_ward)]" in out[1]
+    frames = [line.split() for line in out[3:-1]]
+    assert [f[0] for f in frames] == ["1", "2", "3", "4"]
+    assert "Plus Magician (apprentice) cast in zone hearth" in out[3] and out[3].endswith("hearth: +5")
+    assert "zone hearth folded into door" in out[4] and out[4].endswith("door: +5")
+    assert "Equals Gate (door_ward) opened in zone door" in out[5]
+    assert out[-1] == "Solved in 4 frames: every gate opened and every zone folded into door."
+
+
+def test_play_tells_why_a_level_is_unsolved(capsys):
+    assert main(["play", BLOCKED]) == 0
+    last = capsys.readouterr().out.splitlines()[-1]
+    assert last.startswith("Unsolved after 2 frames: ")
+    assert "zone vault is held by Chronomancer (warden)" in last
+    assert "Equals Gate (hall_door) in zone hall did not open (total 0, wants = 9)" in last
+
+
+@pytest.mark.parametrize("name", ["03_the_forge", "10_the_grand_ritual"])
+def test_jsonl_is_the_engine_reports_through_a_pipe(name):
+    done = subprocess.run(ORV + ["play", name.split("_", 1)[0], "--jsonl"], capture_output=True, text=True)
+    assert (done.returncode, done.stdout, done.stderr) == (0, golden(name), "")
+
+
+def test_until_and_save_write_the_world_after_frame_n(tmp_path, capsys):
+    saved = tmp_path / "saved.json"
+    assert main(["play", "the_grand_ritual", "--until", "3", "--save", str(saved)]) == 0
+    out, err = capsys.readouterr()
+    assert out.splitlines()[-1] == "Paused after 3 frames." and "after frame 3" in err
+    document = json.loads(saved.read_text())
+    third = json.loads(golden("10_the_grand_ritual").splitlines()[2])
+    del third["meta"]
+    assert document == {"format": 1, "title": "The Grand Ritual", "world": third,
+                        "description": load_level(find_level("10")).description}
+    assert main(["play", str(saved), "--jsonl", "--until", "1"]) == 0
+    assert json.loads(capsys.readouterr().out)["meta"]["message"] == "Zone north has resolved and merged."
+
+
+def frame_limit_level(tmp_path):
+    world = {"id": "hourglass", "charges": [{"magnitude": 1, "polarity": "negative", "visual_id": "sand"}],
+             "agents": [{"name": "abs", "visual_id": f"p{i}"} for i in range(1001)]}
+    (tmp_path / "endless.json").write_text(json.dumps(world))
+    return str(tmp_path / "endless.json")
+
+
+def test_check_verdicts_and_exit_status(tmp_path, capsys):
+    invalid = tmp_path / "typo.json"
+    invalid.write_text('{"id": "r", "agents": [{"name": "Plus Magican", "visual_id": "p"}]}')
+    assert main(["check"]) == 0
+    lines = capsys.readouterr().out.splitlines()
+    assert len(lines) == 10 and all(": solved in " in line for line in lines)
+    assert main(["check", "01", BLOCKED]) == 1
+    assert capsys.readouterr().out.splitlines()[1].startswith(
+        "blocked.json: UNSOLVED after 2 frames: Equals Gate (hall_door)")
+    assert main(["check", frame_limit_level(tmp_path)]) == 1
+    assert capsys.readouterr().out.startswith("endless.json: FRAME LIMIT after 1000 frames")
+    assert main(["check", str(invalid), "01"]) == 2
+    first, second = capsys.readouterr().out.splitlines()
+    assert first.startswith(f"typo.json: INVALID {invalid}: agents[0].name: expected an agent name (")
+    assert first.endswith('found "Plus Magican"') and second == "01: solved in 4 frames"
+
+
+def test_an_invalid_level_is_reported_without_running_or_traceback(tmp_path):
+    bad = tmp_path / "bad.json"
+    bad.write_text('{"format": 1, "world": {"id": "r", "charges": [{"magnitude": 1}]}}')
+    done = subprocess.run(ORV + ["play", str(bad)], capture_output=True, text=True)
+    assert (done.returncode, done.stdout) == (2, "")
+    assert done.stderr == f'orv: {bad}: world.charges[0].polarity: expected the key "polarity", found nothing\n'
+
+
+def tty_output(env_extra):
+    """Runs `orv play` with its output on a pseudo-terminal; returns what it printed."""
+    leader, follower = pty.openpty()
+    env = {k: v for k, v in os.environ.items() if k != "NO_COLOR"} | env_extra
+    subprocess.run(ORV + ["play", "01"], stdout=follower, stderr=follower, env=env, check=True)
+    os.close(follower)
+    chunks = [b"."]
+    while chunks[-1]:
+        try:
+            chunks.append(os.read(leader, 4096))
+        except OSError:  # the terminal is gone once everything was read
+            chunks.append(b"")
+    os.close(leader)
+    return b"".join(chunks[1:]).decode()
+
+
+def test_colour_only_on_a_terminal_without_no_color():
+    assert "\x1b[" in tty_output({})
+    plain = tty_output({"NO_COLOR": "1"})
+    assert "Solved in 4 frames" in plain and "\x1b[" not in plain
+    piped = subprocess.run(ORV + ["play", "01"], capture_output=True, text=True).stdout
+    assert "Solved in 4 frames" in piped and "\x1b[" not in piped
+
+
+def test_html_pages_get_the_parsed_reports(tmp_path, monkeypatch, capsys):
+    calls = []
+    fake = types.ModuleType("orv.viewer")
+    fake.write_html = lambda reports, path, title, **extra: calls.append((reports, path, title))
+    monkeypatch.setitem(sys.modules, "orv.viewer", fake)
+    run = str(tmp_path / "run.jsonl")
+    Path(run).write_text(golden("01_first_light"))
+    reports = [json.loads(line) for line in golden("01_first_light").splitlines()]
+    assert main(["play", "01", "--html", "a.html"]) == 0
+    assert main(["view", run, "--html", "b.html"]) == 0
+    assert calls == [(reports, "a.html", "First Light"), (reports, "b.html", "run")]
+    Path(run).write_text('{"meta": {}}\nnot json\n')
+    assert main(["view", run]) == 2
+    assert capsys.readouterr().err.splitlines()[-1] == \
+        f"orv: {run}: line 2: expected a frame report, found invalid JSON (expecting value at column 1)"
+
+
+def test_version_and_help():
+    done = subprocess.run(ORV + ["--version"], capture_output=True, text=True)
+    assert done.stdout.strip() == f"orv {orv.__version__}"
+    helped = subprocess.run(ORV + ["play", "--help"], capture_output=True, text=True)
+    assert helped.returncode == 0 and "--until N" in helped.stdout
