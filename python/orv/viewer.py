@@ -115,7 +115,7 @@ def launch_browser(profile_dir, width: int = 1280, height: int = 900):
 
 
 def screenshot(html_path, png_path, frame: int = 0, width: int = 1280, height: int = 900) -> Path:
-    """Opens a replay page at report `frame` (0-based) and saves a PNG of the window."""
+    """Opens a replay page at report `frame` (0-based) and saves a PNG of it."""
     import tempfile
 
     png_path = Path(png_path)
@@ -123,7 +123,8 @@ def screenshot(html_path, png_path, frame: int = 0, width: int = 1280, height: i
         driver = launch_browser(profile, width, height)
         try:
             driver.get(Path(html_path).resolve().as_uri() + f"#frame={int(frame)}")
-            driver.save_screenshot(str(png_path))
+            # The page's own box: no empty window below a small world.
+            driver.find_element("css selector", "main").screenshot(str(png_path))
         finally:
             driver.quit()
     return png_path
