@@ -191,8 +191,9 @@ class Outcome:
         return word, f"after {self.frames} frame{s}" + (": " + "; ".join(self.left) if self.left else "")
 
 
-def leftovers(world: dict) -> list[str]:
-    """What keeps a finished world from being solved: closed gates and zones that never folded."""
+def leftovers(world: dict, finished: bool = True) -> list[str]:
+    """What keeps a world from being solved: closed gates and zones that never folded.
+    `finished` says whether the run ended by itself (then whatever is left is stuck)."""
     left = []
     for _, zone, parent in walk(world):
         zid = zone["id"]
@@ -206,6 +207,8 @@ def leftovers(world: dict) -> list[str]:
         keeper = next((a for a in agents if a["name"] == "Chronomancer"), None)
         if keeper is not None:
             left.append(f"zone {zid} is held by {agent_label(keeper)}")
+        elif agents and not finished:
+            left.append(f"zone {zid} still holds " + ", ".join(agent_label(a) for a in agents))
         elif agents:
             left.append(f"zone {zid}: " + ", ".join(
                 f"{agent_label(a)} did not open ({gate_test(a, zone)})" if a["name"] in GATES
@@ -221,7 +224,7 @@ def leftovers(world: dict) -> list[str]:
 
 def outcome(report: dict) -> Outcome:
     meta = report["meta"]
-    left = leftovers(report)
+    left = leftovers(report, finished=meta["status"] == "FINISHED")
     if meta["status"] == "ERROR":
         kind = "frame limit"
     elif meta["status"] == "FINISHED":

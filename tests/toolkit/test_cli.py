@@ -65,8 +65,9 @@ def test_until_and_save_write_the_world_after_frame_n(tmp_path, capsys):
 
 
 def frame_limit_level(tmp_path):
-    world = {"id": "hourglass", "charges": [{"magnitude": 1, "polarity": "negative", "visual_id": "sand"}],
+    glass = {"id": "hourglass", "charges": [{"magnitude": 1, "polarity": "negative", "visual_id": "sand"}],
              "agents": [{"name": "abs", "visual_id": f"p{i}"} for i in range(1001)]}
+    world = {"id": "desert", "sub_environments": [glass]}
     (tmp_path / "endless.json").write_text(json.dumps(world))
     return str(tmp_path / "endless.json")
 
@@ -81,7 +82,8 @@ def test_check_verdicts_and_exit_status(tmp_path, capsys):
     assert capsys.readouterr().out.splitlines()[1].startswith(
         "blocked.json: UNSOLVED after 2 frames: Equals Gate (hall_door)")
     assert main(["check", frame_limit_level(tmp_path)]) == 1
-    assert capsys.readouterr().out.startswith("endless.json: FRAME LIMIT after 1000 frames")
+    assert capsys.readouterr().out == \
+        "endless.json: FRAME LIMIT after 1000 frames: zone hourglass still holds The Purifier (p1000)\n"
     assert main(["check", str(invalid), "01"]) == 2
     first, second = capsys.readouterr().out.splitlines()
     assert first.startswith(f"typo.json: INVALID {invalid}: agents[0].name: expected an agent name (")
