@@ -29,7 +29,7 @@ CHROMIUM_FLAGS = ("--headless", "--no-sandbox", "--disable-gpu", "--no-first-run
                   "--disable-background-networking", "--disable-component-update", "--disable-sync",
                   "--hide-scrollbars", "--force-device-scale-factor=1")
 # Variables of sanitizer builds that must not leak into the browser's processes.
-_BROWSER_ENV_DROP = ("LD_PRELOAD", "ASAN_OPTIONS")
+_BROWSER_ENV_DROP = ("LD_PRELOAD", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS")
 
 
 def _asset(name: str) -> str:
