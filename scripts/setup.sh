@@ -49,6 +49,7 @@ if [ "$(cat "$stamp" 2>/dev/null)" != "$want" ]; then
   echo "$want" > "$stamp"
 fi
 
-# The package and its module; the build directory under build/ makes rebuilds incremental.
+# The package, installed editable so that the toolkit runs from python/, and its module, built
+# under build/ (incremental). Run this again after a change to the C++ sources.
 say "building and installing the orv package"
-"$VENV/bin/python" -m pip install -q --disable-pip-version-check --no-build-isolation --no-deps "$ROOT"
+"$VENV/bin/python" -m pip install -q --disable-pip-version-check --no-build-isolation --no-deps -e "$ROOT"
