@@ -1,0 +1,168 @@
+// frame_phases: where the time of one frame goes, phase by phase, on the benchmark worlds.
+// Builds the same worlds as bench/worlds.py, then for each of a number of frames measures (CPU time of
+// the thread, summed over the frames):
+//   freeze   update_freeze_states on the world as it is before the frame (the frame recomputes the same flags)
+//   collect  collect_agents into a fresh list
+//   sort     the stable priority sort of a copy of that list
+//   frame    NextFrame as a whole (the phases above, the casts, the collapse test, and the report document)
+//   report   generate_response rebuilt on the world after the frame: the document part of NextFrame
+//   text     to_text of the frame's report
+//   release  destroying the report document
+// The work of a frame that is not JSON (freeze, collect, sort, cast, collapse) is NextFrame - report,
+// and its share is taken of NextFrame + text + release.
+//
+// Usage: frame_phases [wide|deep|crowd|all] [frames] [scale]   (defaults: all 15 1)
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "agents/arithmetic.h"
+#include "agents/chronomancer.h"
+#include "agents/gates.h"
+#include "model/json_text.h"
+#include "sequencer/sequencer.h"
+
+namespace {
+
+using orv::ChargePolarity;
+using orv::Environment;
+using Zone = std::shared_ptr<Environment>;
+
+// The three worlds, kept in step with bench/worlds.py.
+Zone wide(int zones) {
+    auto root = std::make_shared<Environment>("wide_root");
+    root->add_magician(std::make_shared<orv::EqualsGate>("root_gate", 0.0));
+    for (int z = 0; z < zones; ++z) {
+        auto zone = std::make_shared<Environment>("zone_" + std::to_string(z));
+        double total = 0.0;
+        for (int c = 0; c < 10; ++c) {
+            const double magnitude = static_cast<double>(c + 1) + z / 1000.0;
+            const ChargePolarity polarity = c % 3 == 2 ? ChargePolarity::NEGATIVE : ChargePolarity::POSITIVE;
+            total += polarity == ChargePolarity::NEGATIVE ? -magnitude : magnitude;
+            zone->add_charge(orv::Charge(magnitude, polarity, "z" + std::to_string(z) + "_c" + std::to_string(c)));
+        }
+        zone->add_magician(std::make_shared<orv::PlusMagician>("plus_" + std::to_string(z)));
+        zone->add_magician(std::make_shared<orv::EqualsGate>("gate_" + std::to_string(z), total));
+        zone->add_magician(std::make_shared<orv::InequalityGate>("judge_" + std::to_string(z), -1.0e6,
+                                                                 orv::InequalityGate::GREATER_EQUAL));
+        root->add_environment(zone);
+    }
+    return root;
+}
+
+Zone deep(int zones) {
+    std::vector<Zone> chain;
+    for (int d = 0; d < zones; ++d) {
+        auto zone = std::make_shared<Environment>("level_" + std::to_string(d));
+        zone->add_charge(orv::Charge(1.0 + d / 10.0, ChargePolarity::POSITIVE, "l" + std::to_string(d) + "_c0"));
+        if (d == zones - 1) zone->add_charge(orv::Charge(0.5, ChargePolarity::POSITIVE, "l" + std::to_string(d) + "_c1"));
+        zone->add_magician(std::make_shared<orv::PlusMagician>("plus_" + std::to_string(d)));
+        chain.push_back(zone);
+    }
+    for (std::size_t d = 1; d < chain.size(); ++d) chain[d - 1]->add_environment(chain[d]);
+    return chain.front();
+}
+
+Zone crowd(int agents) {
+    auto root = std::make_shared<Environment>("crowd");
+    for (int c = 0; c < 10; ++c) {
+        root->add_charge(orv::Charge(static_cast<double>(c + 1), ChargePolarity::POSITIVE, "c" + std::to_string(c)));
+    }
+    for (int a = 0; a < agents; ++a) {
+        const std::string n = std::to_string(a);
+        switch (a % 5) {
+            case 0: root->add_magician(std::make_shared<orv::Chronomancer>("time_" + n)); break;
+            case 1: root->add_magician(std::make_shared<orv::EqualsGate>("eq_" + n, -1.0)); break;
+            default:
+                root->add_magician(
+                    std::make_shared<orv::InequalityGate>("judge_" + n, 0.0, orv::InequalityGate::GREATER_EQUAL));
+        }
+    }
+    return root;
+}
+
+// CPU time of this thread: time the scheduler gives to other processes on a shared machine
+// does not count.
+double cpu_now() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+struct Phases {
+    double freeze = 0, collect = 0, sort = 0, frame = 0, report = 0, text = 0, release = 0;
+};
+
+void run(const std::string& name, int frames, double scale) {
+    Zone root = name == "wide"   ? wide(static_cast<int>(std::lround(1000 * scale)))
+                : name == "deep" ? deep(static_cast<int>(std::lround(2000 * scale)))
+                                 : crowd(static_cast<int>(std::lround(10000 * scale)));
+    orv::NarrativeSequencer sequencer(root);
+    orv::to_text(sequencer.NextFrame());  // warm-up
+    Phases sum;
+    std::size_t bytes = 0;
+    for (int i = 0; i < frames; ++i) {
+        double start = cpu_now();
+        sequencer.update_freeze_states(root.get());
+        sum.freeze += cpu_now() - start;
+
+        std::vector<orv::Candidate> candidates;
+        start = cpu_now();
+        sequencer.collect_agents(root.get(), candidates);
+        sum.collect += cpu_now() - start;
+
+        start = cpu_now();
+        std::stable_sort(candidates.begin(), candidates.end(), [](const orv::Candidate& a, const orv::Candidate& b) {
+            return a.first->priority > b.first->priority;
+        });
+        sum.sort += cpu_now() - start;
+        candidates = {};
+
+        start = cpu_now();
+        auto document = std::make_unique<nlohmann::json>(sequencer.NextFrame());
+        sum.frame += cpu_now() - start;
+
+        start = cpu_now();
+        const std::string written = orv::to_text(*document);
+        sum.text += cpu_now() - start;
+        bytes = written.size();
+
+        start = cpu_now();
+        document.reset();
+        sum.release += cpu_now() - start;
+
+        const std::string status = sequencer.is_finished ? "FINISHED" : "RUNNING";
+        const std::string message = sequencer.last_event ? sequencer.last_event->description : "";
+        start = cpu_now();
+        auto again = std::make_unique<nlohmann::json>(sequencer.generate_response(status, message));
+        sum.report += cpu_now() - start;
+    }
+    // What a frame costs beyond building its report: freeze, collect, sort, casts, collapse test.
+    // Never less than the three phases that were timed on their own.
+    const double non_json = std::max(sum.frame - sum.report, sum.freeze + sum.collect + sum.sort);
+    const double whole = sum.frame + sum.text + sum.release;
+    const double n = frames;
+    std::printf(
+        "%s: %zu bytes; mean CPU ms over %d frames: freeze %.3f, collect %.3f, sort %.3f, NextFrame %.3f "
+        "(report document %.3f), text %.3f, release %.3f; non-JSON work %.3f ms = %.2f%% of the frame (%.3f ms)\n",
+        name.c_str(), bytes, frames, sum.freeze / n * 1e3, sum.collect / n * 1e3, sum.sort / n * 1e3,
+        sum.frame / n * 1e3, sum.report / n * 1e3, sum.text / n * 1e3, sum.release / n * 1e3, non_json / n * 1e3,
+        100.0 * non_json / whole, whole / n * 1e3);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string which = argc > 1 ? argv[1] : "all";
+    const int frames = argc > 2 ? std::atoi(argv[2]) : 15;
+    const double scale = argc > 3 ? std::atof(argv[3]) : 1.0;
+    for (const char* name : {"wide", "deep", "crowd"}) {
+        if (which == "all" || which == name) run(name, frames, scale);
+    }
+    return 0;
+}
