@@ -1,8 +1,10 @@
 // Text form of the engine's JSON values: compact, keys in byte order, strict UTF-8.
-// The depth test walks the document with its own stack before the library's recursive writer runs.
+// The depth test runs before the library's recursive writer, on a depth the caller knows or that a
+// walk of the document finds; the thread's stack bounds are looked up once per thread.
 #include "model/json_text.h"
 
 #include <pthread.h>
+#include <sys/resource.h>
 
 #include <cstdint>
 #include <stdexcept>
@@ -23,7 +25,21 @@ constexpr std::size_t kStackPerLevel = 512;
 // Left untouched below the writer for whatever it calls (allocation, formatting).
 constexpr std::size_t kStackReserve = 128 * 1024;
 
-std::size_t stack_left() {
+// The lowest address of the calling thread's stack, or 0 when it cannot be found. The C library
+// finds the main thread's stack by reading the process's memory map, which takes far longer than
+// writing a small document, so the answer is kept per thread. The main thread's stack can grow as
+// far as the stack limit allows, so a change of that limit makes the lookup run again.
+std::uintptr_t stack_bottom() {
+    struct Known {
+        bool found = false;
+        rlim_t limit = 0;
+        std::uintptr_t bottom = 0;
+    };
+    thread_local Known known;
+    rlimit limit{};
+    const rlim_t current = getrlimit(RLIMIT_STACK, &limit) == 0 ? limit.rlim_cur : 0;
+    if (known.found && known.limit == current) return known.bottom;
+
     pthread_attr_t attributes;
     if (pthread_getattr_np(pthread_self(), &attributes) != 0) return 0;
     void* lowest = nullptr;
@@ -31,9 +47,14 @@ std::size_t stack_left() {
     const int failed = pthread_attr_getstack(&attributes, &lowest, &size);
     pthread_attr_destroy(&attributes);
     if (failed) return 0;
+    known = Known{true, current, reinterpret_cast<std::uintptr_t>(lowest)};
+    return known.bottom;
+}
+
+std::size_t stack_left() {
+    const std::uintptr_t bottom = stack_bottom();
     const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
-    const auto bottom = reinterpret_cast<std::uintptr_t>(lowest);
-    return here > bottom ? here - bottom : 0;
+    return bottom != 0 && here > bottom ? here - bottom : 0;
 }
 
 }  // namespace
@@ -59,16 +80,24 @@ std::size_t nesting_depth(const nlohmann::json& value) {
     return deepest;
 }
 
-std::string to_text(const nlohmann::json& value) {
-    const std::size_t depth = nesting_depth(value);
-    if (depth > kMaxTextDepth || depth > writable_depth()) {
-        const std::size_t limit = writable_depth();
+std::string to_text(const nlohmann::json& value) { return to_text(value, nesting_depth(value)); }
+
+std::string to_text(const nlohmann::json& value, std::size_t depth, std::size_t expected_size) {
+    const std::size_t limit = writable_depth();
+    if (depth > limit) {
         throw std::length_error("cannot write a JSON document nested " + std::to_string(depth) +
                                 " levels deep: at most " + std::to_string(limit) +
                                 " levels can be written on this thread (a zone takes two, so about " +
                                 std::to_string(limit / 2) + " nested zones)");
     }
-    return value.dump();
+    // What value.dump() does with its default arguments, but into a string that already has room,
+    // so a large text is not copied over and over as it grows.
+    std::string text;
+    text.reserve(expected_size);
+    nlohmann::detail::serializer<nlohmann::json> writer(nlohmann::detail::output_adapter<char, std::string>(text),
+                                                        ' ', nlohmann::json::error_handler_t::strict);
+    writer.dump(value, false, false, 0);
+    return text;
 }
 
 std::string quote_name(const std::string& text) {

@@ -26,6 +26,11 @@ std::size_t nesting_depth(const nlohmann::json& value);
 // and the JSON library's type_error 316 when a string in it is not valid UTF-8.
 std::string to_text(const nlohmann::json& value);
 
+// The same for a value whose nesting_depth the caller already knows (from the shape it was built
+// from), so the document is not walked for it. The text is written into a string that starts with
+// room for `expected_size` bytes (a guess, such as the size of a previous text of the same kind).
+std::string to_text(const nlohmann::json& value, std::size_t depth, std::size_t expected_size = 0);
+
 // `text` as a JSON string literal for messages; bytes that are not UTF-8 become U+FFFD.
 std::string quote_name(const std::string& text);
 
