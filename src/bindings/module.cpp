@@ -86,7 +86,7 @@ PYBIND11_MODULE(orv_engine, m) {
                 self.touch_charges();
             })
         .def_readwrite("is_time_frozen", &orv::Environment::is_time_frozen)
-        .def("to_json", [](const orv::Environment& self) { return orv::to_text(self.to_json()); })
+        .def("to_json", [](const orv::Environment& self) { return orv::to_text(self.to_json(), self.json_depth()); })
         .def(
             "add_charge",
             [](orv::Environment& self, double magnitude, orv::ChargePolarity polarity, std::string visual_id) {
@@ -132,7 +132,7 @@ PYBIND11_MODULE(orv_engine, m) {
                  return std::make_unique<orv::NarrativeSequencer>(std::move(env));
              }),
              py::arg("env"))
-        .def("next_frame", [](orv::NarrativeSequencer& self) { return orv::to_text(self.NextFrame()); })
+        .def("next_frame", [](orv::NarrativeSequencer& self) { return self.report_text(self.NextFrame()); })
         .def_readwrite("is_finished", &orv::NarrativeSequencer::is_finished)
         .def_readwrite("current_frame", &orv::NarrativeSequencer::current_frame);
 }

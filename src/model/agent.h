@@ -23,7 +23,8 @@ public:
     // True when the spell took effect. False leaves `charges` exactly as it was.
     virtual bool CastSpell(std::vector<Charge>& charges) = 0;
 
-    // {"name", "priority", "state", "visual_id"}; the gates add members of their own.
+    // {"name", "priority", "state", "visual_id"}; the gates add members of their own. Every member
+    // is a scalar: Environment::json_depth counts an agent's object as one level.
     virtual nlohmann::json to_json() const;
 
     std::int32_t priority;

@@ -60,6 +60,21 @@ nlohmann::json Environment::to_json() const {
     return document;
 }
 
+std::size_t Environment::json_depth() const {
+    // A zone L levels below this one is an object at depth 2L + 1 and its three arrays are at
+    // 2L + 2; its charge and agent objects, whose members are all scalars, are at 2L + 3.
+    std::size_t deepest = 0;
+    std::vector<std::pair<const Environment*, std::size_t>> pending{{this, 1}};
+    while (!pending.empty()) {
+        auto [zone, depth] = pending.back();
+        pending.pop_back();
+        const std::size_t lowest = depth + (zone->charges.empty() && zone->agents.empty() ? 1 : 2);
+        if (lowest > deepest) deepest = lowest;
+        for (const auto& sub : zone->sub_environments) pending.emplace_back(sub.get(), depth + 2);
+    }
+    return deepest;
+}
+
 void Environment::add_charge(Charge charge) {
     charges.push_back(std::move(charge));
     touch_charges();

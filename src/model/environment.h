@@ -32,6 +32,10 @@ public:
     // the receiver itself, or a zone whose subtree already holds the receiver.
     virtual void add_environment(std::shared_ptr<Environment> environment);
 
+    // How deeply the document of to_json() nests (what nesting_depth would find in it), worked out
+    // from the zones alone, so the text writer's depth guard need not walk the document.
+    std::size_t json_depth() const;
+
     // True when `zone` is this zone or sits anywhere below it.
     bool holds_in_subtree(const Environment* zone) const;
 

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "model/json_text.h"
+
 namespace orv {
 
 namespace {
@@ -149,6 +151,15 @@ nlohmann::json NarrativeSequencer::generate_response(std::string status, std::st
     }
     document["meta"] = std::move(meta);
     return document;
+}
+
+std::string NarrativeSequencer::report_text(const nlohmann::json& report) {
+    // The report is the root's document plus "meta" at level 2, whose "last_event" object is at 3.
+    const std::size_t depth = std::max<std::size_t>(root_environment->json_depth(), last_event ? 3 : 2);
+    // Consecutive reports differ by about one agent or charge; the slack covers a little growth.
+    std::string text = to_text(report, depth, report_text_size + report_text_size / 16 + 256);
+    report_text_size = text.size();
+    return text;
 }
 
 }  // namespace orv

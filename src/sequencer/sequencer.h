@@ -35,11 +35,18 @@ public:
     bool check_and_collapse(Environment* env);
     nlohmann::json generate_response(std::string status, std::string message);
 
+    // Compact text of `report`, the document that NextFrame has just returned: its depth is worked
+    // out from the world as the frame left it, and it is written into a buffer with room for about
+    // the previous report's text.
+    std::string report_text(const nlohmann::json& report);
+
     std::int32_t current_frame = 0;
     std::int32_t max_frames = 1000;
     bool is_finished = false;
     std::optional<FrameEvent> last_event;
     std::shared_ptr<Environment> root_environment;
+    // Length of the last text that report_text wrote.
+    std::size_t report_text_size = 0;
 };
 
 }  // namespace orv
