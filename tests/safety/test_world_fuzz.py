@@ -1,0 +1,295 @@
+"""Stateful fuzzing of the whole module surface: random sequences of every public operation with
+hostile values, checked against a model of the world after every step.
+
+CI runs a bounded number of examples; a long session: ORV_FUZZ_EXAMPLES=20000 .venv/bin/python -m
+pytest -q tests/safety/test_world_fuzz.py (add -x and keep .hypothesis/ to replay a failure)."""
+import json
+import math
+import os
+
+import orv_engine as oe
+import pytest
+from hypothesis import HealthCheck, event, settings, strategies as st
+from hypothesis.stateful import Bundle, RuleBasedStateMachine, initialize, multiple, rule
+
+# kind -> (display name, priority, charges it needs, how it leaves the zone's charges: True marks a bad id)
+KINDS = {
+    "plus_magician": ("Plus Magician", 10, 2, "fold"), "minus_magician": ("Minus Magician", 10, 2, "fold"),
+    "multiply_magician": ("Multiply Magician", 50, 2, "fold"), "divide_magician": ("Divide Magician", 50, 2, "fold"),
+    "power_sorcerer": ("Power Sorcerer", 75, 2, "pair"), "modulo_magician": ("The Scavenger", 50, 2, "pair"),
+    "root_magician": ("The Extractor", 75, 1, "tail"), "log_magician": ("The Architect", 90, 1, "tail"),
+    "factorial_magician": ("The Replicator", 85, 1, "last"), "abs_magician": ("The Purifier", 90, 1, "same"),
+    "equals_gate": ("Equals Gate", 0, 1, "same"), "inequality_gate": ("The Judge", 0, 1, "same"),
+    "chronomancer": ("Chronomancer", 100, None, None),
+}
+SHAPES = {"fold": lambda f: [False], "pair": lambda f: f[:-2] + [False], "last": lambda f: f[:-1] + [False],
+          "tail": lambda f: f[:-2] + [False] if len(f) > 1 else [False], "same": lambda f: f}
+RULES = {">": ">", "<=": "<=", ">=": ">=", b">=": ">=", "<": "<", "": "<", "==": "<", " >": "<", ">>": "<"}
+KEY_ORDERS = {
+    ("agents", "charges", "id", "is_time_frozen", "sub_environments"),
+    ("agents", "charges", "id", "is_time_frozen", "meta", "sub_environments"),
+    ("frame_index", "last_event", "message", "status"), ("agent_name", "description", "type", "visual_id"),
+    ("magnitude", "polarity", "visual_id"), ("name", "priority", "state", "visual_id"),
+    ("is_open", "name", "priority", "state", "target_value", "visual_id"),
+    ("is_open", "name", "priority", "rule", "state", "target_value", "visual_id"),
+}
+IDS = st.sampled_from(["", "z", "é✓", "\n\t\x00\x1f\"\\", "\u2028😀", b"", b"bytes", "ж".encode(), b"\xff", b"a\xc3"]) | st.text(max_size=4)
+MAGNITUDES = st.sampled_from([math.nan, math.inf, -math.inf, -0.0, 0.0, 1e308, -1e308, 5e-324, 2, -3, 0.5, 10**400]) | st.floats()
+POLARITIES = st.sampled_from([oe.POSITIVE, oe.NEGATIVE, oe.NEUTRAL, oe.ChargePolarity(7), 0, None])
+FRAMES = st.sampled_from([-2**31, -1, 0, 998, 999, 1000, 2**31 - 1, 2**31, -2**31 - 1, 1.5, None])
+
+
+def bad_utf8(text):
+    return isinstance(text, bytes) and not _decodes(text)
+
+
+def _decodes(data):
+    try:
+        data.decode()
+        return True
+    except UnicodeDecodeError:
+        return False
+
+
+def shown(text):
+    return text.decode() if isinstance(text, bytes) else text
+
+
+def convertible(magnitude):
+    return not isinstance(magnitude, int) or abs(magnitude) < 2**1023
+
+
+def parse(text):
+    def ordered(pairs):
+        assert tuple(k for k, _ in pairs) in KEY_ORDERS, pairs
+        return dict(pairs)
+    return json.loads(text, object_pairs_hook=ordered)
+
+
+class Zone:
+    def __init__(self, zone_id):
+        self.env, self.id, self.charges, self.agents, self.subs = oe.Environment(zone_id), zone_id, [], [], []
+        self.frozen, self.version = False, 0
+
+    def places(self):
+        """Every (parent, zone) place below and including this zone, sub-zones first, in list order."""
+        for sub in self.subs:
+            yield from sub.places()
+            yield self, sub
+
+    def bad(self):
+        return bad_utf8(self.id) or any(self.charges) or any(s.bad() for s in self.subs)
+
+    def changed(self, charges):
+        self.charges, self.version = charges, self.version + 1
+
+
+class World(RuleBasedStateMachine):
+    zones, views, sequencers = Bundle("zones"), Bundle("views"), Bundle("sequencers")
+
+    def __init__(self):
+        super().__init__()
+        self.serial, self.cast, self.root = 0, set(), Zone("root")
+
+    @initialize(target=zones)
+    def seed_zones(self):
+        child = Zone("child")
+        self.attach(self.root, child)
+        return multiple(self.root, child)
+
+    @initialize(target=sequencers)
+    def seed_sequencer(self):
+        return self.new_sequencer(self.root)
+
+    @rule(target=zones, zone_id=IDS)
+    def new_zone(self, zone_id):
+        return Zone(zone_id)
+
+    @rule(z=zones, magnitude=MAGNITUDES, polarity=POLARITIES, vid=IDS)
+    def add_charge(self, z, magnitude, polarity, vid):
+        if not (convertible(magnitude) and isinstance(polarity, oe.ChargePolarity)):
+            with pytest.raises(TypeError):
+                z.env.add_charge(magnitude, polarity, vid)
+            return
+        z.env.add_charge(magnitude=magnitude, polarity=polarity, visual_id=vid)
+        z.changed(z.charges + [bad_utf8(vid)])
+
+    @rule(z=zones, kind=st.sampled_from(sorted(KINDS)), prefix=IDS, goal=MAGNITUDES,
+          comparison=st.sampled_from(sorted(RULES, key=repr)), fed=st.sampled_from([(), (2.0,), (5.0, -0.5)]))
+    def add_agent(self, z, kind, prefix, goal, comparison, fed):
+        for magnitude in fed:  # charges to work on
+            self.add_charge(z, magnitude, oe.POSITIVE, "fed")
+        self.serial += 1
+        vid = prefix + (b"#%d" if isinstance(prefix, bytes) else "#%d") % self.serial
+        args = [vid] + ([goal] if "gate" in kind else []) + ([comparison] if kind == "inequality_gate" else [])
+        if "gate" in kind and not convertible(goal):
+            with pytest.raises(TypeError):
+                getattr(z.env, "add_" + kind)(*args)
+        elif bad_utf8(vid):  # such an agent can never be reported, so it only goes into a zone of its own
+            loner = oe.Environment("loner")
+            getattr(loner, "add_" + kind)(*args)
+            with pytest.raises(RuntimeError, match=r"^\[json\.exception\.type_error\.316\] (invalid|incomplete) UTF-8"):
+                loner.to_json()
+        else:
+            getattr(z.env, "add_" + kind)(*args)
+            z.agents.append((shown(vid), kind, goal, RULES[comparison] if kind == "inequality_gate" else None))
+
+    @rule(parent=zones, child=zones)
+    def attach(self, parent, child):
+        if child is parent or any(place[1] is parent for place in child.places()):
+            with pytest.raises(ValueError, match="cycle"):
+                parent.env.add_sub_environment(child.env)
+        else:
+            parent.env.add_sub_environment(sub_env=child.env)
+            parent.subs.append(child)
+
+    @rule(z=zones, zone_id=IDS, frozen=st.sampled_from([True, False, None, 0, 2, 0.5]))
+    def write_zone(self, z, zone_id, frozen):
+        z.env.id, z.id = zone_id, zone_id
+        z.env.is_time_frozen, z.frozen = frozen, bool(frozen)
+        if bad_utf8(zone_id):
+            with pytest.raises(UnicodeDecodeError):
+                z.env.id
+        else:
+            assert z.env.id == shown(zone_id) and z.env.is_time_frozen is bool(frozen)
+
+    @rule(target=views, z=zones)
+    def read_charges(self, z):
+        items = z.env.charges
+        assert len(items) == len(z.charges)
+        return z, items, z.version
+
+    @rule(view=views, index=st.integers(0, 5), magnitude=MAGNITUDES, polarity=POLARITIES, vid=IDS)
+    def write_view(self, view, index, magnitude, polarity, vid):
+        z, items, version = view
+        if index >= len(items):
+            return
+        item = items[index]
+        if not convertible(magnitude):
+            with pytest.raises(TypeError):
+                item.magnitude = magnitude
+        elif not isinstance(polarity, oe.ChargePolarity):
+            with pytest.raises(TypeError):
+                item.polarity = polarity
+        elif version != z.version:
+            with pytest.raises(RuntimeError, match="stale"):
+                item.visual_id = vid
+        else:
+            item.magnitude, item.polarity, item.visual_id = magnitude, polarity, vid
+            z.charges[index] = bad_utf8(vid)
+            if bad_utf8(vid):
+                with pytest.raises(UnicodeDecodeError):
+                    item.visual_id
+            else:
+                assert (item.visual_id, item.polarity) == (shown(vid), polarity)
+
+    @rule(z=zones, fresh=st.lists(st.tuples(MAGNITUDES, IDS), max_size=4), view=st.none() | views, with_none=st.booleans())
+    def assign_charges(self, z, fresh, view, with_none):
+        items = [oe.Charge(m, oe.NEUTRAL, v) for m, v in fresh if convertible(m)] + (list(view[1]) if view else [])
+        flags = [bad_utf8(v) for m, v in fresh if convertible(m)]
+        if with_none or (view and view[2] != view[0].version and view[1]):
+            with pytest.raises(TypeError if with_none else RuntimeError):
+                z.env.charges = items + [None] * with_none
+            return
+        z.env.charges = tuple(items)
+        z.changed(flags + (list(view[0].charges) if view and view[1] else []))
+
+    @rule(target=sequencers, z=zones)
+    def new_sequencer(self, z):
+        return {"seq": oe.NarrativeSequencer(env=z.env), "root": z, "frame": 0, "finished": False}
+
+    @rule(s=sequencers, field=st.sampled_from(["current_frame", "is_finished"]), value=FRAMES)
+    def write_sequencer(self, s, field, value):
+        if field == "current_frame" and not (isinstance(value, int) and -2**31 <= value < 2**31):
+            with pytest.raises(TypeError):
+                s["seq"].current_frame = value
+            return
+        setattr(s["seq"], field, value)
+        s["frame" if field == "current_frame" else "finished"] = value if field == "current_frame" else bool(value)
+        assert getattr(s["seq"], field) == s["frame" if field == "current_frame" else "finished"]
+
+    @rule(s=sequencers)
+    def step(self, s):
+        root = s["root"]
+        if root.bad():  # the host renames what cannot be written before it steps
+            self.to_json(root)
+            self.repair(root)
+        if s["frame"] >= 1000 or s["finished"]:
+            expected = ("ERROR", "Max frame limit reached. Infinite loop detected.") if s["frame"] >= 1000 else \
+                ("FINISHED", "Simulation complete. No further actions.")
+            s["finished"] = True
+            meta = self.check_report(root, s["seq"].next_frame())
+            assert (meta["frame_index"], meta["status"], meta["message"], meta["last_event"]) == (s["frame"], *expected, None)
+            return
+        s["frame"] += 1
+        places = list(root.places())
+        world = [root] + [z for _, z in places]
+        for z in world:
+            z.frozen = any(sub.agents or len(sub.charges) > 1 for sub in z.subs)
+        text = s["seq"].next_frame()
+        outcome = json.loads(text)["meta"]["last_event"]
+        event(outcome["type"])
+        if outcome["type"] == "CAST_SPELL":
+            z, agent = next((z, a) for z in world for a in z.agents if a[0] == outcome["visual_id"])
+            name, _, needs, shape = KINDS[agent[1]]
+            assert not z.frozen and needs is not None and len(z.charges) >= needs
+            assert outcome["description"] == f"{name} executed operation in {shown(z.id)}"
+            z.agents.remove(agent)
+            z.changed(SHAPES[shape](z.charges))
+            self.cast.add(agent[0])
+        else:
+            ripe = [(parent, z) for parent, z in places if not z.agents and len(z.charges) == 1]
+            if outcome["type"] == "COLLAPSE_ZONE":
+                parent, z = ripe[0]
+                assert outcome["visual_id"] == "shield_" + shown(z.id)
+                parent.changed(parent.charges + z.charges)
+                parent.subs.remove(z)
+            else:
+                assert not ripe and outcome["description"] == "Equation Resolved."
+                s["finished"] = True
+        meta = self.check_report(root, text)
+        assert (meta["frame_index"], meta["message"]) == (s["frame"], outcome["description"])
+        assert meta["status"] == ("FINISHED" if s["finished"] else "RUNNING")
+
+    def repair(self, root):
+        for z in [root] + [z for _, z in root.places()]:
+            if bad_utf8(z.id):
+                z.env.id = z.id = "renamed"
+            items = z.env.charges
+            for i in [i for i, bad in enumerate(z.charges) if bad]:
+                items[i].visual_id, z.charges[i] = "renamed", False
+
+    @rule(z=zones)
+    def to_json(self, z):
+        if z.bad():
+            with pytest.raises(RuntimeError, match=r"^\[json\.exception\.type_error\.316\] "):
+                z.env.to_json()
+        else:
+            assert self.tree(parse(z.env.to_json())) == self.model_tree(z)
+
+    def check_report(self, root, text):
+        report = parse(text)
+        meta = report.pop("meta")
+        assert self.tree(report) == self.model_tree(root)
+        assert isinstance(meta["frame_index"], int) and meta["status"] in ("RUNNING", "FINISHED", "ERROR")
+        return meta
+
+    def tree(self, zone):
+        for agent in zone["agents"]:
+            assert agent["state"] in ("dormant", "active") and agent.get("is_open", False) is False
+            assert agent["visual_id"] not in self.cast
+        return (zone["id"], zone["is_time_frozen"], len(zone["charges"]),
+                [(a["visual_id"], a["name"], a["priority"], a.get("target_value", 0), a.get("rule")) for a in zone["agents"]],
+                [self.tree(sub) for sub in zone["sub_environments"]])
+
+    def model_tree(self, z):
+        def target(value):
+            return None if not math.isfinite(value) else float(value)
+        return (shown(z.id), bool(z.subs) and z.frozen, len(z.charges),
+                [(vid, KINDS[kind][0], KINDS[kind][1], target(t) if "gate" in kind else 0, rule)
+                 for vid, kind, t, rule in z.agents], [self.model_tree(sub) for sub in z.subs])
+
+
+World.TestCase.settings = settings(max_examples=int(os.environ.get("ORV_FUZZ_EXAMPLES", "150")), deadline=None,
+                                   stateful_step_count=40, suppress_health_check=[HealthCheck.too_slow])
+TestWorld = World.TestCase
