@@ -3,8 +3,21 @@
 #include "agents/gates.h"
 
 #include <cmath>
+#include <iterator>
 
 namespace orv {
+
+namespace {
+
+// "is_open" and "target_value", placed beside the base members that sort next to them
+// ("is_open" before "name", "target_value" before "visual_id").
+void add_gate_members(nlohmann::json& object, bool is_open, double target_value) {
+    auto& members = object.get_ref<nlohmann::json::object_t&>();
+    members.emplace_hint(members.begin(), "is_open", is_open);
+    members.emplace_hint(std::prev(members.end()), "target_value", nlohmann::json::number_float_t{target_value});
+}
+
+}  // namespace
 
 double zone_total(const std::vector<Charge>& charges) {
     double total = 0.0;
@@ -21,8 +34,7 @@ bool EqualsGate::CastSpell(std::vector<Charge>& charges) {
 
 nlohmann::json EqualsGate::to_json() const {
     nlohmann::json object = MagicianAgent::to_json();
-    object["is_open"] = is_open;
-    object["target_value"] = nlohmann::json::number_float_t{target_value};
+    add_gate_members(object, is_open, target_value);
     return object;
 }
 
@@ -44,13 +56,12 @@ bool InequalityGate::CastSpell(std::vector<Charge>& charges) {
 
 nlohmann::json InequalityGate::to_json() const {
     nlohmann::json object = MagicianAgent::to_json();
-    object["is_open"] = is_open;
-    object["target_value"] = nlohmann::json::number_float_t{target_value};
+    add_gate_members(object, is_open, target_value);
     const char* rule = comparison_type == LESS_THAN      ? "<"
                        : comparison_type == GREATER_THAN ? ">"
                        : comparison_type == LESS_EQUAL   ? "<="
                                                          : ">=";
-    object["rule"] = rule;
+    object.get_ref<nlohmann::json::object_t&>().emplace("rule", rule);
     return object;
 }
 

@@ -6,21 +6,24 @@ namespace orv {
 
 namespace {
 
-const char* polarity_text(ChargePolarity polarity) {
+const std::string& polarity_text(ChargePolarity polarity) {
+    static const std::string positive = "positive", negative = "negative", neutral = "neutral";
     switch (polarity) {
-        case ChargePolarity::POSITIVE: return "positive";
-        case ChargePolarity::NEGATIVE: return "negative";
-        default: return "neutral";
+        case ChargePolarity::POSITIVE: return positive;
+        case ChargePolarity::NEGATIVE: return negative;
+        default: return neutral;
     }
 }
 
 }  // namespace
 
 nlohmann::json Charge::to_json() const {
-    nlohmann::json object = nlohmann::json::object();
-    object["magnitude"] = nlohmann::json::number_float_t{magnitude};
-    object["polarity"] = polarity_text(polarity);
-    object["visual_id"] = visual_id;
+    nlohmann::json object(nlohmann::json::value_t::object);
+    auto& members = object.get_ref<nlohmann::json::object_t&>();
+    // Keys in byte order, so each member goes in at the end of the map without a search.
+    members.emplace_hint(members.end(), "magnitude", nlohmann::json::number_float_t{magnitude});
+    members.emplace_hint(members.end(), "polarity", polarity_text(polarity));
+    members.emplace_hint(members.end(), "visual_id", visual_id);
     return object;
 }
 

@@ -28,34 +28,28 @@ Environment::~Environment() {
 nlohmann::json Environment::to_json() const {
     using json = nlohmann::json;
     json document;
-    // Each zone's object is written into the slot that its parent reserved for it.
+    // Each zone's object is written into the slot that its parent reserved for it. Members go in
+    // in byte order of their keys, each at the end of the map without a search, and the arrays are
+    // filled where they stand.
     std::vector<std::pair<const Environment*, json*>> pending{{this, &document}};
     while (!pending.empty()) {
         auto [zone, out] = pending.back();
         pending.pop_back();
 
-        json::array_t charges;
-        charges.reserve(zone->charges.size());
-        for (const Charge& charge : zone->charges) charges.emplace_back(charge.to_json());
-
-        json::array_t agents;
+        *out = json(json::value_t::object);
+        auto& members = out->get_ref<json::object_t&>();
+        auto& agents = members.emplace_hint(members.end(), "agents", json::value_t::array)->second.get_ref<json::array_t&>();
         agents.reserve(zone->agents.size());
         for (const auto& agent : zone->agents) agents.emplace_back(agent->to_json());
-
+        auto& charges = members.emplace_hint(members.end(), "charges", json::value_t::array)->second.get_ref<json::array_t&>();
+        charges.reserve(zone->charges.size());
+        for (const Charge& charge : zone->charges) charges.emplace_back(charge.to_json());
+        members.emplace_hint(members.end(), "id", zone->id);
         const std::size_t count = zone->sub_environments.size();
-        json::array_t subs(count);
-
-        json& object = *out;
-        object = json::object();
-        object["agents"] = std::move(agents);
-        object["charges"] = std::move(charges);
-        object["id"] = zone->id;
-        object["is_time_frozen"] = count != 0 && zone->is_time_frozen;
-        json& sub_slots = object["sub_environments"] = std::move(subs);
+        members.emplace_hint(members.end(), "is_time_frozen", count != 0 && zone->is_time_frozen);
+        auto& subs = members.emplace_hint(members.end(), "sub_environments", json::array_t(count))->second.get_ref<json::array_t&>();
         // Pushed in reverse so the zones are visited in list order, depth first.
-        for (std::size_t i = count; i-- > 0;) {
-            pending.emplace_back(zone->sub_environments[i].get(), &sub_slots[i]);
-        }
+        for (std::size_t i = count; i-- > 0;) pending.emplace_back(zone->sub_environments[i].get(), &subs[i]);
     }
     return document;
 }
