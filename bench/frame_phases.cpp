@@ -6,7 +6,7 @@
 //   sort     the stable priority sort of a copy of that list
 //   frame    NextFrame as a whole (the phases above, the casts, the collapse test, and the report document)
 //   report   generate_response rebuilt on the world after the frame: the document part of NextFrame
-//   text     to_text of the frame's report
+//   text     the report's text, as the module writes it (report_text)
 //   release  destroying the report document
 // The work of a frame that is not JSON (freeze, collect, sort, cast, collapse) is NextFrame - report,
 // and its share is taken of NextFrame + text + release.
@@ -103,7 +103,7 @@ void run(const std::string& name, int frames, double scale) {
                 : name == "deep" ? deep(static_cast<int>(std::lround(2000 * scale)))
                                  : crowd(static_cast<int>(std::lround(10000 * scale)));
     orv::NarrativeSequencer sequencer(root);
-    orv::to_text(sequencer.NextFrame());  // warm-up
+    sequencer.report_text(sequencer.NextFrame());  // warm-up
     Phases sum;
     std::size_t bytes = 0;
     for (int i = 0; i < frames; ++i) {
@@ -128,7 +128,7 @@ void run(const std::string& name, int frames, double scale) {
         sum.frame += cpu_now() - start;
 
         start = cpu_now();
-        const std::string written = orv::to_text(*document);
+        const std::string written = sequencer.report_text(*document);
         sum.text += cpu_now() - start;
         bytes = written.size();
 
