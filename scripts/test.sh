@@ -14,3 +14,10 @@ ctest --test-dir build/engine --output-on-failure -j "$(nproc)"
 
 echo "== module and toolkit tests (Python)"
 "$VENV/bin/python" -m pytest -q "$@"
+
+# The same suites again against a build with AddressSanitizer and UndefinedBehaviorSanitizer
+# (build/asan); ORV_SANITIZE=0 skips this stage.
+if [ "${ORV_SANITIZE:-1}" != 0 ]; then
+  echo "== sanitized engine, module and toolkit tests (ASan, UBSan)"
+  bash "$ROOT/scripts/sanitize.sh" "$@"
+fi
