@@ -86,7 +86,13 @@ PYBIND11_MODULE(orv_engine, m) {
                 self.touch_charges();
             })
         .def_readwrite("is_time_frozen", &orv::Environment::is_time_frozen)
-        .def("to_json", [](const orv::Environment& self) { return orv::to_text(self.to_json(), self.json_depth()); })
+        .def("to_json",
+             [](const orv::Environment& self) {
+                 nlohmann::json document = self.to_json();
+                 std::string text = orv::to_text(document, self.json_depth());
+                 orv::release(document);
+                 return text;
+             })
         .def(
             "add_charge",
             [](orv::Environment& self, double magnitude, orv::ChargePolarity polarity, std::string visual_id) {
@@ -132,7 +138,14 @@ PYBIND11_MODULE(orv_engine, m) {
                  return std::make_unique<orv::NarrativeSequencer>(std::move(env));
              }),
              py::arg("env"))
-        .def("next_frame", [](orv::NarrativeSequencer& self) { return self.report_text(self.NextFrame()); })
+        // The returned std::string becomes a Python str by one decoding copy of its buffer.
+        .def("next_frame",
+             [](orv::NarrativeSequencer& self) {
+                 nlohmann::json report = self.NextFrame();
+                 std::string text = self.report_text(report);
+                 orv::release(report);
+                 return text;
+             })
         .def_readwrite("is_finished", &orv::NarrativeSequencer::is_finished)
         .def_readwrite("current_frame", &orv::NarrativeSequencer::current_frame);
 }

@@ -100,6 +100,31 @@ std::string to_text(const nlohmann::json& value, std::size_t depth, std::size_t 
     return text;
 }
 
+void release(nlohmann::json& value) {
+    // (container, whether its children are already pushed); a container is emptied only once all
+    // its children are empty, so no destructor below it has more than scalars to free.
+    std::vector<std::pair<nlohmann::json*, bool>> pending{{&value, false}};
+    while (!pending.empty()) {
+        auto& [current, opened] = pending.back();
+        nlohmann::json* container = current;
+        if (!opened) {
+            opened = true;
+            const std::size_t before = pending.size();
+            for (auto& child : *container) {
+                if (child.is_structured()) pending.emplace_back(&child, false);
+            }
+            if (pending.size() != before) continue;
+        }
+        pending.pop_back();
+        if (container->is_object()) {
+            container->get_ref<nlohmann::json::object_t&>().clear();
+        } else if (container->is_array()) {
+            container->get_ref<nlohmann::json::array_t&>().clear();
+        }
+    }
+    value = nullptr;
+}
+
 std::string quote_name(const std::string& text) {
     return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }

@@ -31,6 +31,11 @@ std::string to_text(const nlohmann::json& value);
 // room for `expected_size` bytes (a guess, such as the size of a previous text of the same kind).
 std::string to_text(const nlohmann::json& value, std::size_t depth, std::size_t expected_size = 0);
 
+// Destroys what `value` holds and leaves it null. Each array and object is emptied where it stands,
+// children first, so the document is walked once; the library's destructor would first move every
+// value onto a stack of its own.
+void release(nlohmann::json& value);
+
 // `text` as a JSON string literal for messages; bytes that are not UTF-8 become U+FFFD.
 std::string quote_name(const std::string& text);
 
