@@ -105,10 +105,9 @@ void release(nlohmann::json& value) {
     // its children are empty, so no destructor below it has more than scalars to free.
     std::vector<std::pair<nlohmann::json*, bool>> pending{{&value, false}};
     while (!pending.empty()) {
-        auto& [current, opened] = pending.back();
-        nlohmann::json* container = current;
-        if (!opened) {
-            opened = true;
+        nlohmann::json* container = pending.back().first;
+        if (!pending.back().second) {
+            pending.back().second = true;
             const std::size_t before = pending.size();
             for (auto& child : *container) {
                 if (child.is_structured()) pending.emplace_back(&child, false);
