@@ -1,8 +1,9 @@
 """Stateful fuzzing of the whole module surface: random sequences of every public operation with
 hostile values, checked against a model of the world after every step.
 
-CI runs a bounded number of examples; a long session: ORV_FUZZ_EXAMPLES=20000 .venv/bin/python -m
-pytest -q tests/safety/test_world_fuzz.py (add -x and keep .hypothesis/ to replay a failure)."""
+CI runs 150 examples. A long session: ORV_FUZZ_EXAMPLES=20000 .venv/bin/python -m pytest -q -x
+tests/safety/test_world_fuzz.py, or against the sanitized module: ORV_FUZZ_EXAMPLES=20000 bash
+scripts/sanitize.sh -x tests/safety/test_world_fuzz.py. A failure is kept in .hypothesis/ and replayed first."""
 import json
 import math
 import os
