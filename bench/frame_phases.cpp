@@ -7,7 +7,7 @@
 //   frame    NextFrame as a whole (the phases above, the casts, the collapse test, and the report document)
 //   report   generate_response rebuilt on the world after the frame: the document part of NextFrame
 //   text     the report's text, as the module writes it (report_text)
-//   release  destroying the report document
+//   release  releasing the report document, as the module does (orv::release)
 // The work of a frame that is not JSON (freeze, collect, sort, cast, collapse) is NextFrame - report,
 // and its share is taken of NextFrame + text + release.
 //
@@ -133,6 +133,7 @@ void run(const std::string& name, int frames, double scale) {
         bytes = written.size();
 
         start = cpu_now();
+        orv::release(*document);
         document.reset();
         sum.release += cpu_now() - start;
 
