@@ -15,11 +15,15 @@ Environment::~Environment() {
     // down a chain. Sub-zones that only this zone still owns are emptied into a local list first,
     // so each zone dies with no sub-zones of its own.
     std::vector<std::shared_ptr<Environment>> dying = std::move(sub_environments);
+    for (const auto& sub : dying) --sub->places;
     while (!dying.empty()) {
         std::shared_ptr<Environment> zone = std::move(dying.back());
         dying.pop_back();
         if (zone.use_count() == 1) {
-            for (auto& sub : zone->sub_environments) dying.push_back(std::move(sub));
+            for (auto& sub : zone->sub_environments) {
+                --sub->places;
+                dying.push_back(std::move(sub));
+            }
             zone->sub_environments.clear();
         }
     }
@@ -27,6 +31,7 @@ Environment::~Environment() {
 
 nlohmann::json Environment::to_json() const {
     using json = nlohmann::json;
+    check_document_size();
     json document;
     // Each zone's object is written into the slot that its parent reserved for it. Members go in
     // in byte order of their keys, each at the end of the map without a search, and the arrays are
@@ -69,6 +74,23 @@ std::size_t Environment::json_depth() const {
     return deepest;
 }
 
+void Environment::check_document_size() const {
+    std::size_t entries = 0;
+    std::vector<const Environment*> pending{this};
+    while (!pending.empty()) {
+        const Environment* zone = pending.back();
+        pending.pop_back();
+        entries += 1 + zone->charges.size() + zone->agents.size();
+        if (entries > kMaxDocumentEntries) {
+            throw std::length_error("the document of zone " + quote_name(id) + " would hold more than " +
+                                    std::to_string(kMaxDocumentEntries) +
+                                    " zones, charges and agents (a zone held in several places counts once per "
+                                    "place), so it is refused before it is built");
+        }
+        for (const auto& sub : zone->sub_environments) pending.push_back(sub.get());
+    }
+}
+
 void Environment::add_charge(Charge charge) {
     charges.push_back(std::move(charge));
     touch_charges();
@@ -81,12 +103,19 @@ void Environment::add_magician(std::shared_ptr<MagicianAgent> agent) {
 
 void Environment::add_environment(std::shared_ptr<Environment> environment) {
     if (!environment) throw std::invalid_argument("add_environment: the zone is null");
-    if (environment->holds_in_subtree(this)) {
+    if (environment.get() == this || (places != 0 && environment->holds_in_subtree(this))) {
         throw std::invalid_argument("cannot add zone " + quote_name(environment->id) + " under zone " + quote_name(id) +
                                     ": it would close a cycle (" + quote_name(environment->id) +
                                     (environment.get() == this ? " is that zone itself)" : " already holds it)"));
     }
-    sub_environments.push_back(std::move(environment));
+    sub_environments.push_back(environment);
+    ++environment->places;
+}
+
+void Environment::remove_sub_environment(std::size_t index) {
+    const auto place = sub_environments.begin() + static_cast<std::ptrdiff_t>(index);
+    --(*place)->places;
+    sub_environments.erase(place);
 }
 
 bool Environment::holds_in_subtree(const Environment* zone) const {

@@ -14,6 +14,10 @@
 
 namespace orv {
 
+// Most zones, charges and agents that one document of a world may hold. A zone that sits in several
+// places counts once per place, so a few zones shared at every level would otherwise ask for billions.
+constexpr std::size_t kMaxDocumentEntries = 10'000'000;
+
 class Environment {
 public:
     explicit Environment(std::string id) : id(std::move(id)) {}
@@ -24,6 +28,7 @@ public:
     Environment& operator=(const Environment&) = delete;
 
     // The zone with its whole subtree: {"agents", "charges", "id", "is_time_frozen", "sub_environments"}.
+    // Refuses (std::length_error) a subtree too large to write, before building anything.
     virtual nlohmann::json to_json() const;
 
     virtual void add_charge(Charge charge);
@@ -35,6 +40,13 @@ public:
     // How deeply the document of to_json() nests (what nesting_depth would find in it), worked out
     // from the zones alone, so the text writer's depth guard need not walk the document.
     std::size_t json_depth() const;
+
+    // Erases the sub-zone at `index`; the ones after it keep their order.
+    void remove_sub_environment(std::size_t index);
+
+    // Throws std::length_error when the document of to_json() would hold more than
+    // kMaxDocumentEntries zones, charges and agents; stops walking as soon as the bound is passed.
+    void check_document_size() const;
 
     // True when `zone` is this zone or sits anywhere below it.
     bool holds_in_subtree(const Environment* zone) const;
@@ -50,6 +62,10 @@ public:
     bool is_time_frozen = false;
     // Advanced by touch_charges(); only ever compared for equality.
     std::uint64_t charges_generation = 0;
+    // How many sub_environments lists hold this zone (once per place), kept by add_environment,
+    // remove_sub_environment and the release of a parent. A zone held nowhere cannot be inside
+    // another zone's subtree, so adding a sub-zone to it needs no search for a cycle.
+    std::size_t places = 0;
 };
 
 }  // namespace orv

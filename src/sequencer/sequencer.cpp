@@ -56,6 +56,8 @@ nlohmann::json NarrativeSequencer::NextFrame() {
     if (is_finished) {
         return generate_response(ORV_FRAME_EVENT_FINISHED, "Simulation complete. No further actions.");
     }
+    // A world too large to report is refused before the frame changes anything.
+    root_environment->check_document_size();
     ++current_frame;
 
     Environment* root = root_environment.get();
@@ -122,14 +124,14 @@ bool NarrativeSequencer::check_and_collapse(Environment* env) {
         if (path.empty() || !collapsible(*zone)) continue;
 
         Environment* parent = path.back().zone;
-        const auto place = parent->sub_environments.begin() + static_cast<std::ptrdiff_t>(path.back().next - 1);
-        std::shared_ptr<Environment> folded = *place;  // alive until the event is written
+        const std::size_t place = path.back().next - 1;
+        std::shared_ptr<Environment> folded = parent->sub_environments[place];  // alive until the event is written
         FrameEvent event{"Chronomancer", "shield_" + folded->id, ORV_FRAME_EVENT_COLLAPSE_ZONE,
                          "Zone " + folded->id + " has resolved and merged."};
         parent->charges.push_back(folded->charges.front());
         parent->touch_charges();
         last_event = std::move(event);
-        parent->sub_environments.erase(place);
+        parent->remove_sub_environment(place);
         return true;
     }
     return false;

@@ -134,5 +134,23 @@ TEST(ModelJson, AddingRefusesNullAndCyclesNamingBothZones) {
     EXPECT_EQ(leaf->sub_environments.size() + mid->sub_environments.size() + root->sub_environments.size(), 3u);
 }
 
+TEST(ModelJson, PlacesFollowAddsRemovalsAndReleases) {
+    auto outer = std::make_shared<Environment>("outer");
+    auto inner = std::make_shared<Environment>("inner");
+    {
+        auto parent = std::make_shared<Environment>("parent");
+        parent->add_environment(outer);
+        parent->add_environment(outer);
+        outer->add_environment(inner);
+        EXPECT_EQ(outer->places, 2u);
+        parent->remove_sub_environment(0);
+        EXPECT_EQ(outer->places, 1u);
+        EXPECT_THROW(inner->add_environment(outer), std::invalid_argument);  // inner sits inside outer
+    }
+    EXPECT_EQ(outer->places, 0u);  // its last parent is gone, so it sits nowhere
+    EXPECT_EQ(inner->places, 1u);
+    EXPECT_THROW(inner->add_environment(outer), std::invalid_argument);  // still a cycle: the search runs
+}
+
 }  // namespace
 }  // namespace orv
