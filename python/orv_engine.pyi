@@ -56,7 +56,7 @@ class Charge:
     def magnitude(self) -> float:
         ...
     @magnitude.setter
-    def magnitude(self, arg1: typing.SupportsFloat | typing.SupportsIndex) -> None:
+    def magnitude(self, value: typing.SupportsFloat | typing.SupportsIndex) -> None:
         ...
 class Environment:
     id: str
@@ -99,7 +99,7 @@ class Environment:
     def charges(self) -> list[Charge]:
         ...
     @charges.setter
-    def charges(self, arg1: collections.abc.Sequence[Charge]) -> None:
+    def charges(self, value: collections.abc.Sequence[Charge]) -> None:
         ...
 class NarrativeSequencer:
     is_finished: bool
@@ -111,7 +111,7 @@ class NarrativeSequencer:
     def current_frame(self) -> int:
         ...
     @current_frame.setter
-    def current_frame(self, arg0: typing.SupportsInt | typing.SupportsIndex) -> None:
+    def current_frame(self, value: typing.SupportsInt | typing.SupportsIndex) -> None:
         ...
 NEGATIVE: ChargePolarity
 NEUTRAL: ChargePolarity

@@ -34,6 +34,21 @@ void bind_agent(py::class_<orv::Environment, Zone>& cls, const char* name) {
         py::arg("visual_id"));
 }
 
+// A read-write property whose refused writes name it and its argument:
+// "current_frame(): incompatible function arguments ... (self: ..., value: int) ... Invoked with: ...".
+template <typename Class, typename Get, typename Set>
+void def_named_property(Class& cls, const char* name, Get get, Set set) {
+    cls.def_property(name, get, py::cpp_function(set, py::is_method(cls), py::is_setter(), py::name(name), py::arg("value")));
+}
+
+// The same for a plain data member, read and written by value.
+template <typename Class, typename Type, typename Field>
+void def_named_field(Class& cls, const char* name, Field Type::*field) {
+    def_named_property(
+        cls, name, [field](const Type& self) { return self.*field; },
+        [field](Type& self, Field value) { self.*field = std::move(value); });
+}
+
 void refuse_none(const Zone& zone, const char* call, const char* argument) {
     if (!zone) {
         throw py::type_error(std::string(call) + ": argument '" + argument + "' must be an Environment, not None");
@@ -51,41 +66,42 @@ PYBIND11_MODULE(orv_engine, m) {
         .value("NEUTRAL", orv::ChargePolarity::NEUTRAL)
         .export_values();
 
-    py::class_<ChargeHandle>(m, "Charge")
-        .def(py::init([](double magnitude, orv::ChargePolarity polarity, std::string visual_id) {
-                 return ChargeHandle(orv::Charge(magnitude, polarity, std::move(visual_id)));
-             }),
-             py::arg("magnitude"), py::arg("polarity"), py::arg("visual_id"))
-        .def_property(
-            "magnitude", [](ChargeHandle& self) { return self.get().magnitude; },
-            [](ChargeHandle& self, double value) { self.get().magnitude = value; })
-        .def_property(
-            "polarity", [](ChargeHandle& self) { return self.get().polarity; },
-            [](ChargeHandle& self, orv::ChargePolarity value) { self.get().polarity = value; })
-        .def_property(
-            "visual_id", [](ChargeHandle& self) { return self.get().visual_id; },
-            [](ChargeHandle& self, std::string value) { self.get().visual_id = std::move(value); })
-        .def("to_json", [](ChargeHandle& self) { return orv::to_text(self.get().to_json()); });
+    py::class_<ChargeHandle> charge(m, "Charge");
+    charge.def(py::init([](double magnitude, orv::ChargePolarity polarity, std::string visual_id) {
+                   return ChargeHandle(orv::Charge(magnitude, polarity, std::move(visual_id)));
+               }),
+               py::arg("magnitude"), py::arg("polarity"), py::arg("visual_id"));
+    def_named_property(
+        charge, "magnitude", [](ChargeHandle& self) { return self.get().magnitude; },
+        [](ChargeHandle& self, double value) { self.get().magnitude = value; });
+    def_named_property(
+        charge, "polarity", [](ChargeHandle& self) { return self.get().polarity; },
+        [](ChargeHandle& self, orv::ChargePolarity value) { self.get().polarity = value; });
+    def_named_property(
+        charge, "visual_id", [](ChargeHandle& self) { return self.get().visual_id; },
+        [](ChargeHandle& self, std::string value) { self.get().visual_id = std::move(value); });
+    charge.def("to_json", [](ChargeHandle& self) { return orv::to_text(self.get().to_json()); });
 
     py::class_<orv::Environment, Zone> environment(m, "Environment");
-    environment.def(py::init<std::string>(), py::arg("id"))
-        .def_readwrite("id", &orv::Environment::id)
-        .def_property(
-            "charges",
-            [](const Zone& self) {
-                std::vector<ChargeHandle> items;
-                items.reserve(self->charges.size());
-                for (std::size_t i = 0; i < self->charges.size(); ++i) items.emplace_back(self, i);
-                return items;
-            },
-            [](orv::Environment& self, std::vector<ChargeHandle> items) {
-                std::vector<orv::Charge> charges;
-                charges.reserve(items.size());
-                for (ChargeHandle& item : items) charges.push_back(item.get());
-                self.charges = std::move(charges);
-                self.touch_charges();
-            })
-        .def_readwrite("is_time_frozen", &orv::Environment::is_time_frozen)
+    environment.def(py::init<std::string>(), py::arg("id"));
+    def_named_field(environment, "id", &orv::Environment::id);
+    def_named_property(
+        environment, "charges",
+        [](const Zone& self) {
+            std::vector<ChargeHandle> items;
+            items.reserve(self->charges.size());
+            for (std::size_t i = 0; i < self->charges.size(); ++i) items.emplace_back(self, i);
+            return items;
+        },
+        [](orv::Environment& self, std::vector<ChargeHandle> items) {
+            std::vector<orv::Charge> charges;
+            charges.reserve(items.size());
+            for (ChargeHandle& item : items) charges.push_back(item.get());
+            self.charges = std::move(charges);
+            self.touch_charges();
+        });
+    def_named_field(environment, "is_time_frozen", &orv::Environment::is_time_frozen);
+    environment
         .def("to_json",
              [](const orv::Environment& self) {
                  nlohmann::json document = self.to_json();
@@ -132,7 +148,8 @@ PYBIND11_MODULE(orv_engine, m) {
             },
             py::arg("visual_id"), py::arg("target"), py::arg("comparison_type"));
 
-    py::class_<orv::NarrativeSequencer>(m, "NarrativeSequencer")
+    py::class_<orv::NarrativeSequencer> sequencer(m, "NarrativeSequencer");
+    sequencer
         .def(py::init([](Zone env) {
                  refuse_none(env, "NarrativeSequencer()", "env");
                  return std::make_unique<orv::NarrativeSequencer>(std::move(env));
@@ -145,7 +162,7 @@ PYBIND11_MODULE(orv_engine, m) {
                  std::string text = self.report_text(report);
                  orv::release(report);
                  return text;
-             })
-        .def_readwrite("is_finished", &orv::NarrativeSequencer::is_finished)
-        .def_readwrite("current_frame", &orv::NarrativeSequencer::current_frame);
+             });
+    def_named_field(sequencer, "is_finished", &orv::NarrativeSequencer::is_finished);
+    def_named_field(sequencer, "current_frame", &orv::NarrativeSequencer::current_frame);
 }
