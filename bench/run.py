@@ -41,10 +41,10 @@ def load_engine(directory):
         found = glob.glob(os.path.join(directory, "orv_engine*.so"))
         if not found:
             sys.exit(f"no orv_engine module in {directory}")
-        spec = importlib.util.spec_from_file_location("orv_engine", found[0])
-        module = importlib.util.module_from_spec(spec)
+        module_spec = importlib.util.spec_from_file_location("orv_engine", found[0])
+        module = importlib.util.module_from_spec(module_spec)
         sys.modules["orv_engine"] = module
-        spec.loader.exec_module(module)
+        module_spec.loader.exec_module(module)
     import orv_engine
 
     sys.path.insert(0, HERE)
