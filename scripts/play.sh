@@ -3,5 +3,5 @@
 # when none is named). Arguments go to `orv play`.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-source "$ROOT/scripts/setup.sh" 2>/dev/null
+source "$ROOT/scripts/setup.sh"
 exec "$VENV/bin/orv" play "$@"

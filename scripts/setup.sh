@@ -53,3 +53,6 @@ fi
 # under build/ (incremental). Run this again after a change to the C++ sources.
 say "building and installing the orv package"
 "$VENV/bin/python" -m pip install -q --disable-pip-version-check --no-build-isolation --no-deps -e "$ROOT"
+
+# The scripts that source this one take cmake, ctest and ninja from the environment's pinned tools.
+export PATH="$VENV/bin:$PATH"
