@@ -31,7 +31,7 @@ Environment::~Environment() {
 
 nlohmann::json Environment::to_json() const {
     using json = nlohmann::json;
-    check_document_size();
+    json_depth();  // refuses a document too large to build
     json document;
     // Each zone's object is written into the slot that its parent reserved for it. Members go in
     // in byte order of their keys, each at the end of the map without a search, and the arrays are
@@ -63,22 +63,10 @@ std::size_t Environment::json_depth() const {
     // A zone L levels below this one is an object at depth 2L + 1 and its three arrays are at
     // 2L + 2; its charge and agent objects, whose members are all scalars, are at 2L + 3.
     std::size_t deepest = 0;
+    std::size_t entries = 0;
     std::vector<std::pair<const Environment*, std::size_t>> pending{{this, 1}};
     while (!pending.empty()) {
         auto [zone, depth] = pending.back();
-        pending.pop_back();
-        const std::size_t lowest = depth + (zone->charges.empty() && zone->agents.empty() ? 1 : 2);
-        if (lowest > deepest) deepest = lowest;
-        for (const auto& sub : zone->sub_environments) pending.emplace_back(sub.get(), depth + 2);
-    }
-    return deepest;
-}
-
-void Environment::check_document_size() const {
-    std::size_t entries = 0;
-    std::vector<const Environment*> pending{this};
-    while (!pending.empty()) {
-        const Environment* zone = pending.back();
         pending.pop_back();
         entries += 1 + zone->charges.size() + zone->agents.size();
         if (entries > kMaxDocumentEntries) {
@@ -87,8 +75,11 @@ void Environment::check_document_size() const {
                                     " zones, charges and agents (a zone held in several places counts once per "
                                     "place), so it is refused before it is built");
         }
-        for (const auto& sub : zone->sub_environments) pending.push_back(sub.get());
+        const std::size_t lowest = depth + (zone->charges.empty() && zone->agents.empty() ? 1 : 2);
+        if (lowest > deepest) deepest = lowest;
+        for (const auto& sub : zone->sub_environments) pending.emplace_back(sub.get(), depth + 2);
     }
+    return deepest;
 }
 
 void Environment::add_charge(Charge charge) {

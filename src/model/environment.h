@@ -38,15 +38,13 @@ public:
     virtual void add_environment(std::shared_ptr<Environment> environment);
 
     // How deeply the document of to_json() nests (what nesting_depth would find in it), worked out
-    // from the zones alone, so the text writer's depth guard need not walk the document.
+    // from the zones alone, so the text writer's depth guard need not walk the document. The same
+    // walk refuses (std::length_error), as soon as it passes the bound, a document that would hold
+    // more than kMaxDocumentEntries zones, charges and agents.
     std::size_t json_depth() const;
 
     // Erases the sub-zone at `index`; the ones after it keep their order.
     void remove_sub_environment(std::size_t index);
-
-    // Throws std::length_error when the document of to_json() would hold more than
-    // kMaxDocumentEntries zones, charges and agents; stops walking as soon as the bound is passed.
-    void check_document_size() const;
 
     // True when `zone` is this zone or sits anywhere below it.
     bool holds_in_subtree(const Environment* zone) const;

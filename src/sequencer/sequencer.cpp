@@ -57,7 +57,7 @@ nlohmann::json NarrativeSequencer::NextFrame() {
         return generate_response(ORV_FRAME_EVENT_FINISHED, "Simulation complete. No further actions.");
     }
     // A world too large to report is refused before the frame changes anything.
-    root_environment->check_document_size();
+    root_environment->json_depth();
     ++current_frame;
 
     Environment* root = root_environment.get();
