@@ -99,7 +99,7 @@ done
 
 echo "== module and toolkit tests (Python, sanitized module $MODULE)"
 status=0
-run_python -m pytest -q -p no:cacheprovider "$@" || status=$?
+run_python -m pytest -q "$@" || status=$?
 [ -z "$(ls -A "$REPORTS")" ] || fail "sanitizer reports (pytest exit status $status)"
 [ "$status" -eq 0 ] || fail "pytest failed with exit status $status"
 echo "== sanitized run clean"
