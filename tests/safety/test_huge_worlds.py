@@ -3,6 +3,7 @@ interpreter, so a crash fails its test with the signal instead of ending the run
 its findings as one JSON line, which the test compares."""
 import json
 import os
+import resource
 import subprocess
 import sys
 import textwrap
@@ -30,13 +31,27 @@ def refusal(call):
 """
 
 
+# What a child starts from: the variables this suite sets up, and nothing else of the calling shell,
+# so that two runs of the same clone, or of two clones, start every child alike.
+CHILD_VARIABLES = ("PATH", "HOME", "LANG", "LC_ALL", "TMPDIR", "PYTHONPATH", "PYTHONMALLOC", "LD_PRELOAD",
+                   "SKBUILD_EDITABLE_SKIP", "ORV_SANITIZED", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS")
+CHILD_STACK = 8 << 20
+
+
+def fixed_limits():
+    # The stack limit decides where the kernel lays out the child's memory and how large the sanitizer
+    # runtime takes the main thread's stack to be; a shell with another limit must not change either.
+    _, hard = resource.getrlimit(resource.RLIMIT_STACK)
+    resource.setrlimit(resource.RLIMIT_STACK, (CHILD_STACK if hard == resource.RLIM_INFINITY else min(CHILD_STACK, hard), hard))
+
+
 def run_world(script, asan_options=""):
-    env = dict(os.environ)
+    env = {name: os.environ[name] for name in CHILD_VARIABLES if name in os.environ}
     if SANITIZED:  # the child's sanitizer reports go to its stderr, which a failure shows
         env["ASAN_OPTIONS"] = f"{env.get('ASAN_OPTIONS', '')}:log_path=stderr{asan_options}"
         env["UBSAN_OPTIONS"] = f"{env.get('UBSAN_OPTIONS', '')}:log_path=stderr"
     child = subprocess.run([sys.executable, "-c", PRELUDE + textwrap.dedent(script)], capture_output=True,
-                           text=True, env=env, timeout=900)
+                           stdin=subprocess.DEVNULL, text=True, env=env, timeout=900, preexec_fn=fixed_limits)
     assert child.returncode == 0, f"exit status {child.returncode}\n{child.stdout}\n{child.stderr[-8000:]}"
     return json.loads(child.stdout.strip().splitlines()[-1])
 
