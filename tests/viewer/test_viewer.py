@@ -43,7 +43,8 @@ def finish(sequencer):
 
 
 def small_run():
-    """Nested zones with odd ids: a cast deep down, collapses, a Judge, an Equals Gate, a NaN charge."""
+    """Nested zones with odd ids: a cast deep down, collapses, a Judge, an Equals Gate, a NaN charge.
+    The run is given without the world before frame 1, as `orv view` has it."""
     root, mid, deep, void = (engine.Environment(name) for name in (HOSTILE, "mid", "Tiefe ü", "void"))
     root.add_equals_gate("gate", 3.0)
     root.add_charge(1.0, engine.POSITIVE, "seed")
@@ -89,9 +90,11 @@ def browser(tmp_path_factory):
     driver.quit()
 
 
-def check_frame(shown, report):
+def check_frame(shown, report, verdict=None):
+    """The page shows `report`; on the last frame, `verdict` replaces the report's status."""
     meta = report["meta"]
-    assert (shown["frame"], shown["status"], shown["caption"]) == (str(meta["frame_index"]), meta["status"], meta["message"])
+    status = {"solved": "SOLVED", "unsolved": "UNSOLVED", "limit": "FRAME LIMIT"}[verdict] if verdict else meta["status"]
+    assert (shown["frame"], shown["status"], shown["caption"]) == (str(meta["frame_index"]), status, meta["message"])
     world = list(zones(report))
     assert [z["id"] for z in shown["zones"]] == [z["id"] for z in world]
     for box, zone in zip(shown["zones"], world):
@@ -127,40 +130,48 @@ def test_replay_follows_the_reports(browser, tmp_path, make_run):
     shown = lambda: browser.execute_script(SNAPSHOT_JS)
     keys = ActionChains(browser)
     button = lambda name: browser.find_element(By.CSS_SELECTOR, f"[data-testid={name}]")
-    for pos, report in enumerate(reports):  # forwards, alternating the button and the arrow key
-        if pos:
-            button("next").click() if pos % 2 else keys.send_keys(Keys.ARROW_RIGHT).perform()
+    start = shown()  # frame 0: the world before frame 1, when the run has it
+    assert (start["pos"], start["frame"], start["status"]) == (0, "0", "START")
+    if initial is not None:
+        assert [z["id"] for z in start["zones"]] == [z["id"] for z in zones(initial)]
+    else:
+        assert start["zones"] == [] and "not known" in start["caption"]
+    verdict = viewer.judge(reports, initial).kind
+    last = len(reports)
+    for pos, report in enumerate(reports, 1):  # forwards, alternating the button and the arrow key
+        button("next").click() if pos % 2 else keys.send_keys(Keys.ARROW_RIGHT).perform()
         state = shown()
         assert (state["pos"], state["scrubber"]) == (pos, pos)
-        check_frame(state, report)
+        check_frame(state, report, verdict if pos == last else None)
         if pos == len(reports) // 2:
             ARTIFACTS.mkdir(exist_ok=True)
             browser.save_screenshot(str(ARTIFACTS / f"viewer_{make_run.__name__}.png"))
-    for pos in reversed(range(len(reports) - 1)):  # and back
+    for pos in reversed(range(1, last)):  # and back
         button("prev").click() if pos % 2 else keys.send_keys(Keys.ARROW_LEFT).perform()
-        check_frame(shown(), reports[pos])
-    assert shown()["pos"] == 0
-    last = len(reports) - 1
+        check_frame(shown(), reports[pos - 1])
+    assert shown()["pos"] == 1
     browser.execute_script("const s = arguments[0]; s.value = arguments[1];"
                            "s.dispatchEvent(new Event('input'))", button("scrubber"), last // 2)
-    check_frame(shown(), reports[last // 2])
+    check_frame(shown(), reports[last // 2 - 1])
     keys.send_keys(Keys.END).perform()
     assert shown()["pos"] == last
     keys.send_keys(Keys.HOME).perform()
+    assert shown()["pos"] == 0
     Select(button("speed")).select_by_value("10")
     button("play").click()
     WebDriverWait(browser, 10).until(lambda _: shown()["pos"] == last and shown()["playing"] == "false")
-    check_frame(shown(), reports[last])
+    check_frame(shown(), reports[-1], verdict)
 
 
 def test_embedded_reports_survive_hostile_text():
     reports = [{"id": HOSTILE, "charges": [{"magnitude": float("inf"), "polarity": "neutral", "visual_id": "</"}],
                 "agents": [], "is_time_frozen": False, "sub_environments": [], "meta": {"message": "\u2028"}}]
+    reports[0]["meta"] |= {"frame_index": 1, "status": "FINISHED", "last_event": None}
     page = viewer.render_html(reports, title=HOSTILE)
-    data = re.search(r'<script type="application/json" id="orv-reports">(.*?)</script>', page, re.S).group(1)
+    data = re.search(r'<script type="application/json" id="orv-run">(.*?)</script>', page, re.S).group(1)
     assert "</" not in data and "<!--" not in data
     reports[0]["charges"][0]["magnitude"] = None  # written as the engine writes it
-    assert json.loads(data) == reports
+    assert json.loads(data)["frames"] == [{"full": reports[0]}]
     assert HOSTILE not in page.split("<style>")[0]  # the title is escaped in <title> and <h1>
 
 
@@ -175,7 +186,7 @@ def test_deep_and_wide_worlds_keep_their_shape(browser, tmp_path):
         deep = zone(f"d{i}", [deep])
     world = zone("root", [deep] + [zone(f"w{i}") for i in range(300)])
     world["meta"] = {"frame_index": 1, "status": "RUNNING", "message": "", "last_event": None}
-    browser.get(viewer.write_html([world], tmp_path / "big.html").as_uri())
+    browser.get(viewer.write_html([world], tmp_path / "big.html").as_uri() + "#frame=1")
     depth, count = browser.execute_script(
         "const z = document.querySelector('[data-zone-id=d599]'); let d = 0;"
         "for (let p = z.parentElement.closest('.zone'); p; p = p.parentElement.closest('.zone')) d++;"
