@@ -73,9 +73,15 @@ def zone_at(world: dict, path: tuple) -> dict:
 SIGNS = {"positive": "+", "negative": "-", "neutral": "~"}
 
 
+SHOWN_CHARGES = 12  # charges of a zone written out in a narrated line
+
+
 def charges_text(zone: dict, name: str | None = None) -> str:
+    charges = zone["charges"]
     items = [SIGNS.get(c["polarity"], "?") + ("?" if c["magnitude"] is None else number(c["magnitude"]))
-             for c in zone["charges"]]
+             for c in charges[:SHOWN_CHARGES]]
+    if len(charges) > SHOWN_CHARGES:
+        items.append(f"and {len(charges) - SHOWN_CHARGES:,} more")
     return f"{zone['id'] if name is None else name}: " + (" ".join(items) if items else "(no charges)")
 
 

@@ -194,7 +194,9 @@ class Tracker:
     # ------------------------------------------------------------ following the run
 
     def _measure(self, node: Zone, zone: dict) -> None:
-        node.total, node.charges = live_total(node.env) if node.env is not None else report_total(zone)
+        """Keeps the total of a zone that holds gates: only gates read it."""
+        if any(a.gate for a in node.agents):
+            node.total, node.charges = live_total(node.env) if node.env is not None else report_total(zone)
 
     def begin(self, report: dict) -> Event:
         """Takes the first report of a saved run, whose world the tracker was built from; the

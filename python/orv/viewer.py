@@ -12,7 +12,8 @@ The embedded run is {"start": WORLD or null, "frames": [FRAME, ...], "verdict": 
 each FRAME is {"full": REPORT} or {"ops": [OP, ...]}, the changes from the report before it
 (from "start" for the first). An OP names a zone by its PATH, the list of sub-zone indices from
 the root: ["set", PATH, {KEY: VALUE}] replaces members of that zone (sub_environments aside),
-["drop", PATH, [KEY]] removes members, ["del", PATH, I] removes its sub-zone I, and
+["drop", PATH, [KEY]] removes members, ["splice", PATH, KEY, START, COUNT, ITEMS] replaces
+COUNT items of the list member KEY from START by ITEMS, ["del", PATH, I] removes sub-zone I, and
 ["subs", PATH, [ZONE]] replaces its whole list of sub-zones. VERDICT is what `orv check --json`
 prints for the run, without "level".
 
@@ -94,7 +95,15 @@ def changes(before: dict, after: dict) -> list:
         p, c, path = stack.pop()
         if p == c:
             continue
-        members = {k: v for k, v in c.items() if k != "sub_environments" and (k not in p or p[k] != v)}
+        members = {}
+        for k, v in c.items():
+            if k == "sub_environments" or (k in p and p[k] == v):
+                continue
+            edit = _splice(p.get(k), v)
+            if edit is None:
+                members[k] = v
+            else:
+                ops.append(["splice", path, k] + edit)
         if members:
             ops.append(["set", path, members])
         dropped = [k for k in p if k not in c]
@@ -103,17 +112,46 @@ def changes(before: dict, after: dict) -> list:
         ps, cs = p.get("sub_environments"), c.get("sub_environments")
         if ps == cs:
             continue
-        if not (isinstance(ps, list) and isinstance(cs, list)) or len(ps) not in (len(cs), len(cs) + 1) or \
-                not all(isinstance(z, dict) for z in ps + cs):
+        pairs = None
+        if isinstance(ps, list) and isinstance(cs, list) and len(ps) in (len(cs), len(cs) + 1):
+            drop = None
+            if len(ps) == len(cs) + 1:  # one sub-zone left: the first whose id no longer matches
+                drop = next((i for i, (a, b) in enumerate(zip(ps, cs)) if _id(a) != _id(b)), len(cs))
+                ps = ps[:drop] + ps[drop + 1:]
+            pairs = [(i, a, b) for i, (a, b) in enumerate(zip(ps, cs)) if a != b]
+            if all(isinstance(a, dict) and isinstance(b, dict) for _, a, b in pairs):
+                if drop is not None:
+                    ops.append(["del", path, drop])
+            else:
+                pairs = None
+        if pairs is None:
             ops.append(["subs", path, cs])
             continue
-        pairs = list(zip(ps, cs))
-        if len(ps) == len(cs) + 1:  # one sub-zone left: the first whose id no longer matches
-            j = next((i for i, (a, b) in enumerate(pairs) if a.get("id") != b.get("id")), len(cs))
-            ops.append(["del", path, j])
-            pairs = list(zip(ps[:j] + ps[j + 1:], cs))
-        stack.extend((a, b, path + [i]) for i, (a, b) in reversed(list(enumerate(pairs))))
+        stack.extend((a, b, path + [i]) for i, a, b in reversed(pairs))
     return ops
+
+
+def _id(zone):
+    return zone.get("id") if isinstance(zone, dict) else None
+
+
+def _splice(old, new):
+    """[START, COUNT, ITEMS] that turn list `old` into list `new` by replacing the COUNT items
+    at START with ITEMS, when they keep some of the list; None otherwise."""
+    if not (isinstance(old, list) and isinstance(new, list)) or not old or not new:
+        return None
+    if new[:len(old)] == old:  # grown at the end, as a fold leaves its parent's charges
+        return [len(old), 0, new[len(old):]]
+    shortest = min(len(old), len(new))
+    head = 0
+    while head < shortest and old[head] == new[head]:
+        head += 1
+    tail = 0
+    while tail < shortest - head and old[-1 - tail] == new[-1 - tail]:
+        tail += 1
+    if head + tail == 0:
+        return None
+    return [head, len(old) - head - tail, new[head:len(new) - tail]]
 
 
 class Recorder:

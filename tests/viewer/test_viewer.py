@@ -2,6 +2,8 @@
 
 import json
 import re
+import subprocess
+import sys
 from pathlib import Path
 
 import orv_engine as engine
@@ -130,6 +132,8 @@ def test_replay_follows_the_reports(browser, tmp_path, make_run):
     shown = lambda: browser.execute_script(SNAPSHOT_JS)
     keys = ActionChains(browser)
     button = lambda name: browser.find_element(By.CSS_SELECTOR, f"[data-testid={name}]")
+    decoded = json.loads(browser.execute_script("return JSON.stringify(orvPage.run.reports)"))
+    assert decoded == json.loads(viewer.reports_json(reports))  # the changes give back every report
     start = shown()  # frame 0: the world before frame 1, when the run has it
     assert (start["pos"], start["frame"], start["status"]) == (0, "0", "START")
     if initial is not None:
@@ -192,3 +196,106 @@ def test_deep_and_wide_worlds_keep_their_shape(browser, tmp_path):
         "for (let p = z.parentElement.closest('.zone'); p; p = p.parentElement.closest('.zone')) d++;"
         "return [d, document.querySelectorAll('[data-testid=zone]').length]")
     assert (depth, count) == (600, 901)
+
+
+def play_html(tmp_path, world, *extra, check=True):
+    """`orv play LEVEL --html PAGE` as a user runs it; returns the page and `orv check --json`."""
+    level = tmp_path / "level.json"
+    level.write_text(json.dumps(world))
+    page = tmp_path / "page.html"
+    subprocess.run([sys.executable, "-m", "orv", "play", str(level), "--html", str(page), *extra],
+                   check=True, capture_output=True)
+    if not check:
+        return page, None
+    done = subprocess.run([sys.executable, "-m", "orv", "check", "--json", str(level)], capture_output=True, text=True)
+    return page, json.loads(done.stdout)
+
+
+def zone_json(zid, charges=(), agents=(), subs=()):
+    return {"id": zid, "agents": list(agents), "sub_environments": list(subs),
+            "charges": [{"magnitude": m, "polarity": "positive", "visual_id": f"c{i}"} for i, m in enumerate(charges)]}
+
+
+CARRIED = zone_json("root", subs=[zone_json("outer", [1], subs=[
+    zone_json("inner", [2], [{"name": "equals", "visual_id": "goal", "target_value": 99}])])])
+
+PANEL_JS = """
+const q = s => document.querySelector(s);
+return {pos: Number(q('[data-testid=viewer]').dataset.frame), status: q('[data-testid=status]').textContent,
+  event: [...document.querySelectorAll('[data-testid=event] dd')].map(d => [d.dataset.field, d.textContent]),
+  folded: [...document.querySelectorAll('[data-testid=collapsed-zone]')].map(g => g.textContent),
+  zones: [...document.querySelectorAll('[data-testid=zone]')].map(z => z.dataset.zoneId),
+  verdict: q('[data-testid=verdict]') && q('[data-testid=verdict]').dataset.verdict,
+  reasons: [...document.querySelectorAll('[data-testid=reason]')].map(r => r.textContent)};
+"""
+
+
+@needs_browser
+def test_page_starts_before_frame_1_and_ends_on_the_verdict(browser, tmp_path):
+    page, checked = play_html(tmp_path, CARRIED)
+    browser.get(page.as_uri())
+    panel = lambda: browser.execute_script(PANEL_JS)
+    opened = panel()
+    assert (opened["pos"], opened["status"], opened["zones"], opened["verdict"]) == \
+        (0, "START", ["root", "outer", "inner"], None)
+    ActionChains(browser).send_keys(Keys.ARROW_RIGHT).perform()
+    folded = panel()
+    assert folded["folded"] == ["zone outer folded into root"]
+    assert folded["event"] == [["type", "COLLAPSE_ZONE"], ["what", "zone outer folded into root"]]
+    assert "Chronomancer" not in browser.find_element(By.CSS_SELECTOR, "[data-testid=event]").text
+    ActionChains(browser).send_keys(Keys.END).perform()
+    end = panel()
+    assert checked["verdict"] == "unsolved" and len(checked["reasons"]) == 2
+    assert (end["pos"], end["status"], end["verdict"], end["reasons"]) == \
+        (2, "UNSOLVED", checked["verdict"], checked["reasons"])
+
+
+@needs_browser
+def test_the_event_is_scrolled_into_view(browser, tmp_path):
+    tall = [zone_json(f"z{i}", range(1, 40)) for i in range(40)]
+    tall[-1]["agents"] = [{"name": "plus", "visual_id": "far"}]
+    page, _ = play_html(tmp_path, zone_json("root", subs=tall), "--until", "1", check=False)
+    browser.set_window_size(900, 700)
+    browser.get(page.as_uri())
+    ActionChains(browser).send_keys(Keys.ARROW_RIGHT).perform()
+    seen = browser.execute_script(
+        "const z = document.querySelector('.zone.hl'), s = document.querySelector('[data-testid=world]');"
+        "const r = z.getBoundingClientRect(), b = s.getBoundingClientRect();"
+        "return [z.dataset.zoneId, s.scrollHeight > s.clientHeight || document.body.scrollHeight > innerHeight,"
+        "r.top >= b.top - 1 && r.top < Math.min(b.bottom, innerHeight) && r.top >= 0]")
+    assert seen == ["z39", True, True]
+
+
+@needs_browser
+def test_a_long_run_of_a_wide_world_makes_a_small_page(browser, tmp_path):
+    """1,100 zones folding one a frame until the frame limit: about 100 MB as whole reports."""
+    world = zone_json("root", subs=[zone_json(f"z{i}", [i]) for i in range(1100)])
+    page, _ = play_html(tmp_path, world, check=False)
+    assert page.stat().st_size < 10 * 1024 * 1024
+    browser.get(page.as_uri() + "#frame=500")
+    shape = "const w = orvPage.frames[arguments[0]]; return [w.meta.frame_index, w.charges.length, " \
+            "w.sub_environments.length, w.sub_environments[0].id, w.charges[w.charges.length - 1].magnitude]"
+    assert browser.execute_script(shape, 500) == [500, 500, 600, "z500", 499.0]
+    assert len(browser.find_elements(By.CSS_SELECTOR, "[data-testid=zone]")) == 601
+    ActionChains(browser).send_keys(Keys.END).perform()
+    assert browser.execute_script(shape, 1001) == [1000, 1000, 100, "z1000", 999.0]
+    end = browser.execute_script(PANEL_JS)
+    assert (end["verdict"], end["status"]) == ("limit", "FRAME LIMIT")
+    assert end["reasons"][1] == "100 zones still to fold: z1000, z1001, z1002, z1003, z1004 and 95 more"
+
+
+@pytest.mark.parametrize("frame", ["-1", "5"])
+def test_frame_outside_the_run_is_refused(tmp_path, frame):
+    done = subprocess.run([sys.executable, "-m", "orv.viewer", "01", "--screenshot", str(tmp_path / "x.png"),
+                           "--frame", frame], capture_output=True, text=True)
+    assert done.returncode == 2 and not (tmp_path / "x.png").exists()
+    assert done.stderr == f"python -m orv.viewer: --frame {frame}: this run has frames 0 (the world before " \
+                          "frame 1) to 4\n"
+
+
+def test_screenshots_without_selenium_say_what_to_install(tmp_path):
+    hide = "import sys; sys.modules['selenium'] = None; from orv.viewer import main; sys.exit(main(sys.argv[1:]))"
+    done = subprocess.run([sys.executable, "-c", hide, "01", "--screenshot", str(tmp_path / "x.png")],
+                          capture_output=True, text=True)
+    assert done.returncode == 2 and "Traceback" not in done.stderr
+    assert len(done.stderr.splitlines()) == 1 and "pip install '.[screenshot]'" in done.stderr

@@ -259,6 +259,11 @@
       var op = ops[i], zone = at(op[1]);
       if (op[0] === "set") Object.assign(zone, op[2]);
       else if (op[0] === "drop") op[2].forEach(function (key) { delete zone[key]; });
+      else if (op[0] === "splice") {
+        var list = (zone[op[2]] || []).slice();
+        Array.prototype.splice.apply(list, [op[3], op[4]].concat(op[5]));
+        zone[op[2]] = list;
+      }
       else if (op[0] === "del") ownSubs(zone).splice(op[2], 1);
       else if (op[0] === "subs") zone.sub_environments = op[2];
     }
