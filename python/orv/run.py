@@ -76,8 +76,16 @@ SIGNS = {"positive": "+", "negative": "-", "neutral": "~"}
 SHOWN_CHARGES = 12  # charges of a zone written out in a narrated line
 
 
-def charges_text(zone: dict, name: str | None = None) -> str:
-    charges = zone["charges"]
+POLARITY_NAMES = {orv_engine.POSITIVE: "positive", orv_engine.NEGATIVE: "negative", orv_engine.NEUTRAL: "neutral"}
+
+
+def charges_text(zone: dict, name: str | None = None, env=None) -> str:
+    """A zone's charges in a line; read from the live zone `env` when given, since reports write
+    NaN and both infinities alike as null."""
+    if env is not None:
+        charges = [{"magnitude": c.magnitude, "polarity": POLARITY_NAMES.get(c.polarity)} for c in env.charges]
+    else:
+        charges = zone["charges"]
     items = [SIGNS.get(c["polarity"], "?") + ("?" if c["magnitude"] is None else number(c["magnitude"]))
              for c in charges[:SHOWN_CHARGES]]
     if len(charges) > SHOWN_CHARGES:
@@ -110,7 +118,7 @@ def event_text(event: Event, report: dict) -> tuple[str, str]:
         return "the story is already over", charges_text(report)
     if event.zone is None:
         return report["meta"]["message"], ""
-    where = charges_text(event.zone, event.name)
+    where = charges_text(event.zone, event.name, event.env)
     if event.type == "CAST_SPELL":
         verb = "opened" if event.agent.name in GATES else "cast"
         return f"{event.agent.name} ({event.agent.visual_id}) {verb} in zone {event.name}", where

@@ -135,6 +135,7 @@ class Event:
     name: str = ""
     agent: Agent | None = None
     folded: str = ""
+    env: object = None  # the live zone it touched, when the tracker has one
 
 
 class Tracker:
@@ -224,7 +225,7 @@ class Tracker:
         if kind not in ("CAST_SPELL", "COLLAPSE_ZONE"):
             if kind == "FINISHED" and meta["status"] != "ERROR":
                 self._turns(report, frame)
-            return Event(kind, report, self.name(self.root))
+            return Event(kind, report, self.name(self.root), env=self.root.env)
         found = self._place(before, report, event)
         if found is None:
             self.unknown.append(f"the event of frame {frame} ({event['description']}) does not follow "
@@ -237,7 +238,7 @@ class Tracker:
             if agent.gate:
                 agent.opened = frame
             self._measure(node, zone)
-            return Event(kind, zone, self.name(node), agent=agent)
+            return Event(kind, zone, self.name(node), agent=agent, env=node.env)
         folded = node.subs[index]
         folded_name, into = self.name(folded), self.name(node)
         for inner in self._below(folded):
@@ -252,7 +253,7 @@ class Tracker:
         node.subs.pop(index)
         self._turns(report, frame)  # the totals are still those from before the frame
         self._measure(node, zone)
-        return Event(kind, zone, into, folded=folded_name)
+        return Event(kind, zone, into, folded=folded_name, env=node.env)
 
     @staticmethod
     def _below(folded: Zone) -> list[Zone]:
