@@ -161,6 +161,11 @@ def cmd_rules(args) -> int:
 ZONE_FIELDS = {"id": str, "charges": list, "agents": list, "sub_environments": list, "is_time_frozen": bool}
 
 
+def _number(value) -> bool:
+    """A number as reports write it (null for NaN and the infinities)."""
+    return value is None or (isinstance(value, (int, float)) and not isinstance(value, bool))
+
+
 def _report_problem(report) -> str | None:
     """What keeps a parsed line from being a frame report, or None."""
     if not isinstance(report, dict):
@@ -179,12 +184,12 @@ def _report_problem(report) -> str | None:
         for key, kind in ZONE_FIELDS.items():
             if not isinstance(zone.get(key), kind):
                 return f"{where} without a valid {key}"
-        if not all(isinstance(c, dict) and {"magnitude", "polarity", "visual_id"} <= c.keys()
-                   for c in zone["charges"]):
-            return f"a charge of zone {zone['id']!r} without magnitude, polarity and visual_id"
+        if not all(isinstance(c, dict) and _number(c.get("magnitude")) and isinstance(c.get("polarity"), str)
+                   and isinstance(c.get("visual_id"), str) for c in zone["charges"]):
+            return f"a charge of zone {zone['id']!r} without a numeric magnitude, polarity and visual_id"
         if not all(isinstance(a, dict) and isinstance(a.get("name"), str) and isinstance(a.get("visual_id"), str)
-                   for a in zone["agents"]):
-            return f"an agent of zone {zone['id']!r} without name and visual_id"
+                   and _number(a.get("target_value")) for a in zone["agents"]):
+            return f"an agent of zone {zone['id']!r} without name and visual_id, or with a target that is not a number"
         stack.extend((sub, f"a sub-zone of zone {zone['id']!r}") for sub in zone["sub_environments"])
     return None
 

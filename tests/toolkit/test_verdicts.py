@@ -178,3 +178,32 @@ def test_list_check_no_run_and_rules_kind(tmp_path, capsys):
                                                     [{"name": "abs", "visual_id": f"p{i}"} for i in range(1001)])]))
     assert main(["check", "--no-run", endless, "01"]) == 0
     assert capsys.readouterr().out.splitlines() == ["level.json: valid (not run)", "01: valid (not run)"]
+
+
+META = '"meta": {"frame_index": 1, "status": "FINISHED", "last_event": null}'
+ZONE = '"id": "r", "is_time_frozen": false, "agents": [], "sub_environments": []'
+
+
+@pytest.mark.parametrize("line, words", [
+    ("[" * 100000, "nested too deep"),
+    ("{" + META + ', "id": "r", "charges": [], "agents": [], "is_time_frozen": false, "sub_environments": [5]}',
+     "a sub-zone of zone 'r' that is not a zone object"),
+    ("{" + META + ", " + ZONE + ', "charges": [{"magnitude": "x", "polarity": "positive", "visual_id": "a"}]}',
+     "without a numeric magnitude"),
+    ("{" + META + ', "id": 3, "charges": [], "agents": [], "is_time_frozen": false, "sub_environments": []}',
+     "without a valid id"),
+    ('{"meta": {"frame_index": "1", "status": "RUNNING", "last_event": null}}', "without frame_index"),
+])
+def test_view_refuses_hostile_run_files(tmp_path, line, words):
+    (tmp_path / "run.jsonl").write_text(line + "\n")
+    one_line_refusal(run("view", "run.jsonl", cwd=tmp_path), "run.jsonl: line 1: expected a frame report", words)
+    assert not (tmp_path / "run.html").exists()
+
+
+def test_view_of_reports_that_do_not_follow_each_other_is_not_solved(tmp_path, capsys):
+    first = run("play", "01", "--jsonl").stdout.splitlines()[:2]
+    other = run("play", "03", "--jsonl").stdout.splitlines()[-3:]
+    (tmp_path / "mixed.jsonl").write_text("\n".join(first + other) + "\n")
+    assert main(["view", str(tmp_path / "mixed.jsonl")]) == 0
+    page = (tmp_path / "mixed.html").read_text()
+    assert '"verdict":"unsolved"' in page and "does not follow from the world before it" in page
