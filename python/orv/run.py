@@ -64,10 +64,6 @@ def walk(world: dict):
             stack.append((path + (i,), subs[i], zone))
 
 
-def zone_at(world: dict, path: tuple) -> dict:
-    for i in path:
-        world = world["sub_environments"][i]
-    return world
 
 
 SIGNS = {"positive": "+", "negative": "-", "neutral": "~"}
