@@ -59,7 +59,9 @@ class LevelError(ToolkitError, ValueError):
         self.source, self.path, self.expected, self.found = source, path, expected, found
         where = "" if path is None else f" {path or '(top level)'}:"
         text = f"{source}:{where} expected {expected}"
-        super().__init__(text if found is None else f"{text}, found {found}")
+        text = text if found is None else f"{text}, found {found}"
+        # Lone surrogates in a found key or id are shown escaped, so the message prints anywhere.
+        super().__init__(text.encode("utf-8", "backslashreplace").decode("utf-8"))
 
 
 @dataclass(frozen=True)
@@ -129,6 +131,15 @@ class Level:
         """A fresh engine world for this level; returns its root zone."""
         return build_world(self.world)
 
+    def gate_targets(self) -> list[float]:
+        """The gates' targets, zones in preorder (parents first, sub-zones in list order)."""
+        targets, stack = [], [self.world]
+        while stack:
+            zone = stack.pop()
+            targets += [a.target for a in zone.agents if a.kind.gate]
+            stack.extend(reversed(zone.sub_environments))
+        return targets
+
 
 # ---------------------------------------------------------------- reading
 
@@ -147,17 +158,60 @@ def _object_pairs(pairs):
     return obj
 
 
+class _BigInteger(int):
+    """An integer literal too long to be a magnitude; kept as its digits, refused when checked."""
+
+    digits = 0
+
+
+_MAX_DIGITS = 400  # longer integer literals are never a double's worth of precision
+
+
+def _parse_int(text: str):
+    if len(text.lstrip("-")) > _MAX_DIGITS:
+        big = _BigInteger(0)
+        big.digits = len(text.lstrip("-"))
+        return big
+    return int(text)
+
+
+# What the JSON reader's terse messages mean, in words a designer reads.
+_JSON_EXPECTED = {
+    "Expecting value": "a value (a number, a string, true, false, null, an object or a list)",
+    "Expecting ',' delimiter": "a comma or the closing bracket",
+    "Expecting ':' delimiter": "a colon after the key",
+    "Expecting property name enclosed in double quotes": "a key in double quotes",
+    "Unterminated string starting at": "a closing double quote for the string that starts here",
+    "Invalid control character at": "no raw control character inside a string (write \\n or \\t)",
+    "Invalid \\escape": "a valid escape (\\\" \\\\ \\/ \\b \\f \\n \\r \\t or \\uXXXX)",
+    "Invalid \\uXXXX escape": "four hex digits after \\u",
+    "Illegal trailing comma before end of object": "another key after the comma, or no comma",
+    "Illegal trailing comma before end of array": "another value after the comma, or no comma",
+}
+
+
+def _found_at(text: str, pos: int) -> str:
+    if pos >= len(text):
+        return "the end of the file"
+    char = text[pos]
+    if char in "\r\n":
+        return "the end of the line"
+    return json.dumps(char) if char.isprintable() else f"the character U+{ord(char):04X}"
+
+
 def parse_json(text: str, source: str):
     """Parses JSON text, turning every way it can fail into a LevelError."""
     try:
-        return json.loads(text, object_pairs_hook=_object_pairs)
+        return json.loads(text, object_pairs_hook=_object_pairs, parse_int=_parse_int)
     except json.JSONDecodeError as err:
+        where = f"line {err.lineno}, column {err.colno}"
         if err.msg == "Extra data":
-            raise LevelError(source, f"line {err.lineno} column {err.colno}",
-                             "one JSON document (a level, a zone or one frame report)",
+            raise LevelError(source, where, "one JSON document (a level, a zone or one frame report)",
                              "more data after it") from None
-        raise LevelError(source, f"line {err.lineno} column {err.colno}", "valid JSON",
-                         err.msg[0].lower() + err.msg[1:]) from None
+        expected = _JSON_EXPECTED.get(err.msg, "valid JSON")
+        found = _found_at(err.doc, err.pos) if err.msg != "Unterminated string starting at" else \
+            "the end of the file"
+        raise LevelError(source, where, expected, found) from None
     except RecursionError:
         raise LevelError(source, "", "JSON nested at most about 1,500 levels deep "
                          "(some 740 zones)", "deeper nesting") from None
@@ -331,6 +385,11 @@ def _list(raw, key, path, source) -> list:
 def _str(value, path, source) -> str:
     if not isinstance(value, str):
         raise LevelError(source, path, "a string", describe(value))
+    try:
+        value.encode("utf-8")
+    except UnicodeEncodeError as err:  # a lone surrogate escape such as \ud800
+        raise LevelError(source, path, "text in Unicode characters",
+                         f"the lone surrogate \\u{ord(value[err.start]):04x} at character {err.start + 1}") from None
     return value
 
 
@@ -349,18 +408,28 @@ def _number(value, path, source) -> float:
         return float("nan")
     if isinstance(value, bool) or not isinstance(value, (int, float)):
         raise LevelError(source, path, "a number (or null for NaN)", describe(value))
-    return float(value)
+    if isinstance(value, _BigInteger):
+        raise LevelError(source, path, "a number within the range of a double (about ±1.8e308)",
+                         f"an integer of {value.digits:,} digits")
+    try:
+        return float(value)
+    except OverflowError:
+        raise LevelError(source, path, "a number within the range of a double (about ±1.8e308)",
+                         f"an integer of {len(str(abs(value))):,} digits") from None
 
 
 # ---------------------------------------------------------------- building and saving
 
 
-def build_world(world: Zone) -> orv_engine.Environment:
-    """Builds the engine world top-down: each sub-zone is attached while still empty."""
+def build_world(world: Zone, zones: list | None = None) -> orv_engine.Environment:
+    """Builds the engine world top-down: each sub-zone is attached while still empty.
+    `zones`, if given, receives every engine zone, parents first and sub-zones in list order."""
     root = orv_engine.Environment(world.id)
     stack = [(world, root)]
     while stack:
         zone, env = stack.pop()
+        if zones is not None:
+            zones.append(env)
         for magnitude, polarity, visual_id in zone.charges:
             env.add_charge(magnitude, POLARITIES[polarity], visual_id)
         for agent in zone.agents:
@@ -371,10 +440,12 @@ def build_world(world: Zone) -> orv_engine.Environment:
                 add(agent.visual_id, agent.target)
             else:
                 add(agent.visual_id)
+        children = []
         for sub in zone.sub_environments:
             child = orv_engine.Environment(sub.id)
             env.add_sub_environment(child)
-            stack.append((sub, child))
+            children.append((sub, child))
+        stack.extend(reversed(children))
         env.is_time_frozen = zone.is_time_frozen
     return root
 

@@ -3,42 +3,46 @@
 from __future__ import annotations
 
 import json
-import math
-from dataclasses import dataclass
 
 import orv_engine
 
-from .levels import Level
+from .levels import Level, build_world
+from .verdict import FRAME_LIMIT, GATE_NAMES as GATES, Event, Tracker, Verdict, number
 
-FRAME_LIMIT = 1000
 ENDS = ("FINISHED", "ERROR")
-GATES = ("Equals Gate", "The Judge")
+SHOWN_REASONS = 5  # reasons printed under a verdict; `orv check --json` gives them all
 
 
 class Run:
-    """One play-through of a level: a fresh world and its sequencer."""
+    """One play-through of a level: a fresh world, its sequencer and the tracker that judges it."""
 
     def __init__(self, level: Level):
         self.level = level
-        self.root = level.build()
+        zones: list = []
+        self.root = build_world(level.world, zones)
         self.sequencer = orv_engine.NarrativeSequencer(self.root)
-        self.world = json.loads(self.root.to_json())  # the world as the last frame left it
+        self.initial = json.loads(self.root.to_json())  # the world before frame 1
+        self.world = self.initial  # the world as the last frame left it
+        self.tracker = Tracker(self.initial, zones, level.gate_targets())
         self.frame = 0
         self.ended = False
 
-    def step(self) -> tuple[str, dict, dict]:
-        """Runs one frame; returns its report text, the parsed report and the world before it."""
+    def step(self) -> tuple[str, dict, Event]:
+        """Runs one frame; returns its report text, the parsed report and where its event happened."""
         text = self.sequencer.next_frame()
         report = json.loads(text)
-        before, self.world = self.world, report
+        self.world = report
         self.frame = report["meta"]["frame_index"]
         self.ended = report["meta"]["status"] in ENDS
-        return text, report, before
+        return text, report, self.tracker.advance(report)
 
     def frames(self, until: int | None = None):
         """Steps until the run ends (its FINISHED or ERROR report included) or frame `until`."""
         while not self.ended and (until is None or self.frame < until):
             yield self.step()
+
+    def verdict(self) -> Verdict:
+        return self.tracker.verdict()
 
 
 def run_texts(level: Level) -> list[str]:
@@ -60,58 +64,29 @@ def walk(world: dict):
             stack.append((path + (i,), subs[i], zone))
 
 
-def zone_at(world: dict, path: tuple) -> dict:
-    for i in path:
-        world = world["sub_environments"][i]
-    return world
-
-
-def _collapsible(zone: dict) -> bool:
-    return not zone["agents"] and len(zone["charges"]) == 1
-
-
-def collapse_parent(world: dict) -> tuple | None:
-    """Path of the zone that the next collapse folds into: the engine searches each sub-zone's
-    subtree before the sub-zone itself, in list order, and folds the first collapsible one."""
-    stack = [(world, (), iter(enumerate(world["sub_environments"])))]
-    while stack:
-        zone, path, children = stack[-1]
-        step = next(children, None)
-        if step is None:
-            stack.pop()
-            if stack and _collapsible(zone):
-                return stack[-1][1]
-            continue
-        i, sub = step
-        stack.append((sub, path + (i,), iter(enumerate(sub["sub_environments"]))))
-    return None
-
-
-def total(zone: dict) -> float:
-    """The zone's total as the gates count it (neutral charges count as negative)."""
-    value = 0.0
-    for c in zone["charges"]:
-        m = math.nan if c["magnitude"] is None else c["magnitude"]
-        value += m if c["polarity"] == "positive" else -m
-    return value
-
-
-def number(value) -> str:
-    if value is None:
-        return "?"  # the engine writes NaN and both infinities as null
-    if math.isnan(value) or math.isinf(value):
-        return str(value)
-    if value == int(value) and abs(value) < 1e15:
-        return str(int(value))
-    return f"{value:.6g}"
 
 
 SIGNS = {"positive": "+", "negative": "-", "neutral": "~"}
 
 
-def charges_text(zone: dict) -> str:
-    items = [SIGNS.get(c["polarity"], "?") + number(c["magnitude"]) for c in zone["charges"]]
-    return f"{zone['id']}: " + (" ".join(items) if items else "(no charges)")
+SHOWN_CHARGES = 12  # charges of a zone written out in a narrated line
+
+
+POLARITY_NAMES = {orv_engine.POSITIVE: "positive", orv_engine.NEGATIVE: "negative", orv_engine.NEUTRAL: "neutral"}
+
+
+def charges_text(zone: dict, name: str | None = None, env=None) -> str:
+    """A zone's charges in a line; read from the live zone `env` when given, since reports write
+    NaN and both infinities alike as null."""
+    if env is not None:
+        charges = [{"magnitude": c.magnitude, "polarity": POLARITY_NAMES.get(c.polarity)} for c in env.charges]
+    else:
+        charges = zone["charges"]
+    items = [SIGNS.get(c["polarity"], "?") + ("?" if c["magnitude"] is None else number(c["magnitude"]))
+             for c in charges[:SHOWN_CHARGES]]
+    if len(charges) > SHOWN_CHARGES:
+        items.append(f"and {len(charges) - SHOWN_CHARGES:,} more")
+    return f"{zone['id'] if name is None else name}: " + (" ".join(items) if items else "(no charges)")
 
 
 def world_lines(world: dict) -> list[str]:
@@ -127,108 +102,57 @@ def agent_label(agent: dict) -> str:
     return f"{agent['name']} ({agent['visual_id']})"
 
 
-def gate_test(agent: dict, zone: dict) -> str:
-    rule = agent.get("rule", "=")
-    return f"total {number(total(zone))}, wants {rule} {number(agent['target_value'])}"
-
-
 # ---------------------------------------------------------------- narration
 
 
-def event_text(before: dict, report: dict) -> tuple[str, dict]:
-    """What a frame did, in words, and the zone it touched (as it is after the frame)."""
-    meta = report["meta"]
-    event = meta["last_event"]
-    if event is None:
-        if meta["status"] == "ERROR":
-            return f"the frame limit ({FRAME_LIMIT} frames) is reached", report
-        return "the story is already over", report
-    if event["type"] == "CAST_SPELL":
-        zone_id = event["description"][len(event["agent_name"]) + len(" executed operation in "):]
-        path = next((p for p, z, _ in walk(before) if z["id"] == zone_id and any(
-            a["name"] == event["agent_name"] and a["visual_id"] == event["visual_id"]
-            for a in z["agents"])), None)
-        zone = zone_at(report, path) if path is not None else report
-        verb = "opened" if event["agent_name"] in GATES else "cast"
-        return f"{event['agent_name']} ({event['visual_id']}) {verb} in zone {zone_id}", zone
-    if event["type"] == "COLLAPSE_ZONE":
-        path = collapse_parent(before)
-        zone = zone_at(report, path) if path is not None else report
-        return f"zone {event['visual_id'][len('shield_'):]} folded into {zone['id']}", zone
-    return "nothing is left to cast or fold", report
+def event_text(event: Event, report: dict) -> tuple[str, str]:
+    """What a frame did, in words, and the charges of the zone it touched."""
+    status = report["meta"]["status"]
+    if event.type is None:
+        if status == "ERROR":
+            return f"the frame limit ({FRAME_LIMIT:,} frames) is reached", charges_text(report)
+        return "the story is already over", charges_text(report)
+    if event.zone is None:
+        return report["meta"]["message"], ""
+    where = charges_text(event.zone, event.name, event.env)
+    if event.type == "CAST_SPELL":
+        verb = "opened" if event.agent.name in GATES else "cast"
+        return f"{event.agent.name} ({event.agent.visual_id}) {verb} in zone {event.name}", where
+    if event.type == "COLLAPSE_ZONE":
+        return f"zone {event.folded} folded into {event.name}", where
+    return "nothing is left to cast or fold", where
 
 
-# ---------------------------------------------------------------- outcome
+# ---------------------------------------------------------------- verdicts in words
 
 
-@dataclass
-class Outcome:
-    kind: str  # "solved", "unsolved", "frame limit" or "paused"
-    frames: int
-    left: list[str]
-
-    @property
-    def solved(self) -> bool:
-        return self.kind == "solved"
-
-    def summary(self, root_id: str = "the root") -> str:
-        """The closing sentence of a narrated run."""
-        s = "" if self.frames == 1 else "s"
-        if self.kind == "solved":
-            return f"Solved in {self.frames} frame{s}: every gate opened and every zone folded into {root_id}."
-        if self.kind == "paused":
-            return f"Paused after {self.frames} frame{s}."
-        head = ("Unsolved" if self.kind == "unsolved" else
-                f"Stopped by the frame limit ({FRAME_LIMIT} frames)") + f" after {self.frames} frame{s}"
-        return head + (": " + "; ".join(self.left) if self.left else ".")
-
-    def verdict(self) -> tuple[str, str]:
-        """The verdict word of `orv check` and what follows it."""
-        s = "" if self.frames == 1 else "s"
-        if self.kind == "solved":
-            return "solved", f"in {self.frames} frame{s}"
-        word = "UNSOLVED" if self.kind == "unsolved" else self.kind.upper()
-        return word, f"after {self.frames} frame{s}" + (": " + "; ".join(self.left) if self.left else "")
+def verdict_lines(verdict: Verdict, head: str, all_reasons: bool = False) -> list[str]:
+    """`head` and the verdict, then its reasons one a line (the first few unless `all_reasons`)."""
+    reasons = verdict.reasons if all_reasons else verdict.reasons[:SHOWN_REASONS]
+    more = len(verdict.reasons) - len(reasons)
+    lines = [head] + [f"  - {r}" for r in reasons]
+    if more:
+        lines.append(f"  - and {more:,} more")
+    return lines
 
 
-def leftovers(world: dict, finished: bool = True) -> list[str]:
-    """What keeps a world from being solved: closed gates and zones that never folded.
-    `finished` says whether the run ended by itself (then whatever is left is stuck)."""
-    left = []
-    for _, zone, parent in walk(world):
-        zid = zone["id"]
-        if parent is None:
-            left += [f"{agent_label(a)} in zone {zid} did not open ({gate_test(a, zone)})"
-                     for a in zone["agents"] if a["name"] in GATES]
-            continue
-        if zone["is_time_frozen"]:
-            continue  # it waits on its own sub-zones, which tell why
-        agents = zone["agents"]
-        keeper = next((a for a in agents if a["name"] == "Chronomancer"), None)
-        if keeper is not None:
-            left.append(f"zone {zid} is held by {agent_label(keeper)}")
-        elif agents and not finished:
-            left.append(f"zone {zid} still holds " + ", ".join(agent_label(a) for a in agents))
-        elif agents:
-            left.append(f"zone {zid}: " + ", ".join(
-                f"{agent_label(a)} did not open ({gate_test(a, zone)})" if a["name"] in GATES
-                else f"{agent_label(a)} could not act" for a in agents))
-        elif not zone["charges"]:
-            left.append(f"zone {zid} is empty, so it never folds")
-        elif len(zone["charges"]) > 1:
-            left.append(f"zone {zid} is left with {len(zone['charges'])} charges ({charges_text(zone)})")
-        else:
-            left.append(f"zone {zid} has not folded yet")
-    return left
+def summary(verdict: Verdict, root_name: str) -> list[str]:
+    """The closing lines of a narrated run."""
+    n = verdict.frames
+    s = "" if n == 1 else "s"
+    if verdict.kind == "solved":
+        return [f"Solved in {n} frame{s}: every gate opened and every zone folded into {root_name}."]
+    if verdict.kind == "paused":
+        return [f"Paused after {n} frame{s}."]
+    head = "Unsolved" if verdict.kind == "unsolved" else "Stopped by the frame limit"
+    return verdict_lines(verdict, f"{head} after {n} frame{s}:")
 
 
-def outcome(report: dict) -> Outcome:
-    meta = report["meta"]
-    left = leftovers(report, finished=meta["status"] == "FINISHED")
-    if meta["status"] == "ERROR":
-        kind = "frame limit"
-    elif meta["status"] == "FINISHED":
-        kind = "unsolved" if left else "solved"
-    else:
-        kind = "paused"
-    return Outcome(kind, meta["frame_index"], left)
+def check_lines(verdict: Verdict, label: str, style=lambda kind, text: text) -> list[str]:
+    """The lines of `orv check` for one level."""
+    n = verdict.frames
+    s = "" if n == 1 else "s"
+    if verdict.solved:
+        return [f"{label}: {style('good', 'solved')} in {n} frame{s}"]
+    word = {"unsolved": "UNSOLVED", "limit": "FRAME LIMIT"}.get(verdict.kind, verdict.kind.upper())
+    return verdict_lines(verdict, f"{label}: {style('bad', word)} after {n} frame{s}:")

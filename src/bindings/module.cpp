@@ -1,6 +1,7 @@
 // The orv_engine extension module: registers the engine's types for CPython 3.12.
 // Every body here converts arguments and results and calls the engine; the rules live in the engine.
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,18 @@ void refuse_none(const Zone& zone, const char* call, const char* argument) {
     }
 }
 
+// False for an object made by __new__ alone, whose __init__ never ran: it holds no engine value.
+// Anything but a `Type` is refused with TypeError.
+template <typename Type>
+bool holds_value(py::handle object, const char* type_name) {
+    if (!py::isinstance<Type>(object)) {
+        throw py::type_error(std::string("__repr__() needs a ") + type_name + ", not " +
+                             py::str(py::type::handle_of(object).attr("__name__")).cast<std::string>());
+    }
+    auto* instance = reinterpret_cast<py::detail::instance*>(object.ptr());
+    return instance->get_value_and_holder().holder_constructed();
+}
+
 }  // namespace
 
 PYBIND11_MODULE(orv_engine, m) {
@@ -81,6 +94,20 @@ PYBIND11_MODULE(orv_engine, m) {
         charge, "visual_id", [](ChargeHandle& self) { return self.get().visual_id; },
         [](ChargeHandle& self, std::string value) { self.get().visual_id = std::move(value); });
     charge.def("to_json", [](ChargeHandle& self) { return orv::to_text(self.get().to_json()); });
+    charge.def("__repr__", [](py::handle object) -> std::string {
+        if (!holds_value<ChargeHandle>(object, "Charge")) return "<Charge (not initialised)>";
+        try {
+            const orv::Charge& value = object.cast<ChargeHandle&>().get();
+            const char* polarity = value.polarity == orv::ChargePolarity::POSITIVE   ? "POSITIVE"
+                                   : value.polarity == orv::ChargePolarity::NEGATIVE ? "NEGATIVE"
+                                   : value.polarity == orv::ChargePolarity::NEUTRAL  ? "NEUTRAL"
+                                                                                     : "?";
+            return "Charge(" + py::repr(py::float_(value.magnitude)).cast<std::string>() + ", " + polarity + ", " +
+                   py::repr(py::str(value.visual_id)).cast<std::string>() + ")";
+        } catch (const std::runtime_error&) {
+            return "<Charge: stale view, its zone's charges have changed since it was read>";
+        }
+    });
 
     py::class_<orv::Environment, Zone> environment(m, "Environment");
     environment.def(py::init<std::string>(), py::arg("id"));
@@ -101,6 +128,16 @@ PYBIND11_MODULE(orv_engine, m) {
             self.touch_charges();
         });
     def_named_field(environment, "is_time_frozen", &orv::Environment::is_time_frozen);
+    environment.def("__repr__", [](py::handle object) -> std::string {
+        if (!holds_value<orv::Environment>(object, "Environment")) return "<Environment (not initialised)>";
+        const orv::Environment* self = object.cast<const orv::Environment*>();
+        auto count = [](std::size_t n, const char* word) {
+            return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+        };
+        return "<Environment " + py::repr(py::str(self->id)).cast<std::string>() + ": " +
+               count(self->charges.size(), "charge") + ", " + count(self->agents.size(), "agent") + ", " +
+               count(self->sub_environments.size(), "sub-zone") + ">";
+    });
     environment
         .def("to_json",
              [](const orv::Environment& self) {

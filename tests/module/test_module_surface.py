@@ -17,8 +17,8 @@ def test_module_namespace_and_doc():
 
 @pytest.mark.parametrize("cls, methods, properties, data", [
     (oe.ChargePolarity, ENUM_METHODS, {"name", "value"}, {"__entries", "__members__", "POSITIVE", "NEGATIVE", "NEUTRAL"}),
-    (oe.Charge, {"to_json"}, {"magnitude", "polarity", "visual_id"}, set()),
-    (oe.Environment, {"to_json", "add_charge", "add_sub_environment", "add_equals_gate", "add_inequality_gate"}
+    (oe.Charge, {"to_json", "__repr__"}, {"magnitude", "polarity", "visual_id"}, set()),
+    (oe.Environment, {"to_json", "__repr__", "add_charge", "add_sub_environment", "add_equals_gate", "add_inequality_gate"}
      | {f"add_{k}" for k in KINDS}, {"id", "charges", "is_time_frozen"}, set()),
     (oe.NarrativeSequencer, {"next_frame"}, {"is_finished", "current_frame"}, set()),
 ], ids=lambda v: getattr(v, "__name__", ""))

@@ -38,10 +38,10 @@ def test_play_narrates_each_frame_and_the_outcome(capsys):
 
 def test_play_tells_why_a_level_is_unsolved(capsys):
     assert main(["play", BLOCKED]) == 0
-    last = capsys.readouterr().out.splitlines()[-1]
-    assert last.startswith("Unsolved after 2 frames: ")
-    assert "zone vault is held by Chronomancer (warden)" in last
-    assert "Equals Gate (hall_door) in zone hall did not open (total 0, wants = 9)" in last
+    assert capsys.readouterr().out.splitlines()[-3:] == [
+        "Unsolved after 2 frames:",
+        "  - Equals Gate (hall_door) in zone hall never had the turn: zone hall stayed frozen",
+        "  - zone vault is held by Chronomancer (warden)"]
 
 
 @pytest.mark.parametrize("name", ["03_the_forge", "10_the_grand_ritual"])
@@ -79,11 +79,13 @@ def test_check_verdicts_and_exit_status(tmp_path, capsys):
     lines = capsys.readouterr().out.splitlines()
     assert len(lines) == 10 and all(": solved in " in line for line in lines)
     assert main(["check", "01", BLOCKED]) == 1
-    assert capsys.readouterr().out.splitlines()[1].startswith(
-        "blocked.json: UNSOLVED after 2 frames: Equals Gate (hall_door)")
+    assert capsys.readouterr().out.splitlines()[1:3] == [
+        "blocked.json: UNSOLVED after 2 frames:",
+        "  - Equals Gate (hall_door) in zone hall never had the turn: zone hall stayed frozen"]
     assert main(["check", frame_limit_level(tmp_path)]) == 1
-    assert capsys.readouterr().out == \
-        "endless.json: FRAME LIMIT after 1000 frames: zone hourglass still holds The Purifier (p1000)\n"
+    assert capsys.readouterr().out == ("endless.json: FRAME LIMIT after 1000 frames:\n"
+                                       "  - the engine stops every run at 1,000 frames\n"
+                                       "  - 1 zone still to fold: hourglass\n")
     assert main(["check", str(invalid), "01"]) == 2
     first, second = capsys.readouterr().out.splitlines()
     assert first.startswith(f"typo.json: INVALID {invalid}: agents[0].name: expected an agent name (")
@@ -124,19 +126,34 @@ def test_colour_only_on_a_terminal_without_no_color():
 
 def test_html_pages_get_the_parsed_reports(tmp_path, monkeypatch, capsys):
     calls = []
+
+    class Recorder:
+        def __init__(self, start):
+            self.start, self.reports = start, []
+
+        def add(self, report):
+            self.reports.append(report)
+
+        def write(self, path, title):
+            calls.append((self.start, self.reports, path, title, self.verdict.as_dict()))
+
     fake = types.ModuleType("orv.viewer")
-    fake.write_html = lambda reports, path, title, **extra: calls.append((reports, path, title))
+    fake.Recorder = Recorder
     monkeypatch.setitem(sys.modules, "orv.viewer", fake)
+    monkeypatch.chdir(tmp_path)
     run = str(tmp_path / "run.jsonl")
     Path(run).write_text(golden("01_first_light"))
     reports = [json.loads(line) for line in golden("01_first_light").splitlines()]
+    start = json.loads(load_level(find_level("01")).build().to_json())
+    solved = {"verdict": "solved", "frames": 4, "reasons": []}
     assert main(["play", "01", "--html", "a.html"]) == 0
     assert main(["view", run, "--html", "b.html"]) == 0
-    assert calls == [(reports, "a.html", "First Light"), (reports, "b.html", "run")]
-    Path(run).write_text('{"meta": {}}\nnot json\n')
+    assert calls == [(start, reports, "a.html", "First Light", solved), (None, reports, "b.html", "run", solved)]
+    Path(run).write_text(golden("01_first_light").splitlines()[0] + '\nnot json\n')
     assert main(["view", run]) == 2
     assert capsys.readouterr().err.splitlines()[-1] == \
-        f"orv: {run}: line 2: expected a frame report, found invalid JSON (expecting value at column 1)"
+        f"orv: {run}: line 2: expected a frame report (a line of `orv play --jsonl`), found invalid JSON " \
+        "(expecting value at column 1)"
 
 
 def test_version_and_help():

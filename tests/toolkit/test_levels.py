@@ -65,8 +65,21 @@ BAD = [  # (file content, JSON path in the message, what it expected)
     ({"id": "r", "meta": {"frame_index": "1"}}, "meta.frame_index", "an integer"),
     ({"id": "r", "meta": {"last_event": {"agent_name": "x"}}}, "meta.last_event.description", "found nothing"),
     ('{"format": 1, "format": 1, "world": {"id": "r"}}', "format", 'each key once, found "format" twice'),
-    ('{"format": 1, "world": {"id": "r",}}', "line 1 column 35", "valid JSON, found expecting"),
-    ('{"id": "a"}\n{"id": "b"}\n', "line 2 column 1", "one JSON document"),
+    ('{"format": 1, "world": {"id": "r",}}', "line 1, column 35", 'a key in double quotes, found "}"'),
+    ('{"id": "a"}\n{"id": "b"}\n', "line 2, column 1", "one JSON document"),
+    ('{"id": "r", "charges": [\n  {"magnitude": 1 "polarity": "positive"}]}', "line 2, column 19",
+     'a comma or the closing bracket, found "\\""'),
+    ('{"id": "r",\n "agents": [', "line 2, column 13", "a value (a number, a string, true, false, null, "
+     "an object or a list), found the end of the file"),
+    ('{"id": "r\n"}', "line 1, column 10", "no raw control character inside a string"),
+    ('{"id": "\\q"}', "line 1, column 9", "a valid escape"),
+    # Hostile values: numbers past a double's range and text a zone id cannot hold.
+    ('{"id": "r", "charges": [{"magnitude": 1' + "0" * 399 + ', "polarity": "positive", "visual_id": "c"}]}',
+     "charges[0].magnitude", "a number within the range of a double (about ±1.8e308), found an integer of 400 digits"),
+    ('{"id": "r", "charges": [{"magnitude": -' + "9" * 5000 + ', "polarity": "positive", "visual_id": "c"}]}',
+     "charges[0].magnitude", "a number within the range of a double (about ±1.8e308), found an integer of 5,000 digits"),
+    ('{"id": "\\ud800"}', "id", "text in Unicode characters, found the lone surrogate \\ud800 at character 1"),
+    ('{"format": 1, "title": "a\\udfffb", "world": {"id": "r"}}', "title", "text in Unicode characters"),
     (DEEP, "", "JSON nested at most"),
     (b'{"id": "\xff"}', None, "UTF-8 text, found the byte 0xFF"),
 ]

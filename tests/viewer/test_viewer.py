@@ -2,6 +2,8 @@
 
 import json
 import re
+import subprocess
+import sys
 from pathlib import Path
 
 import orv_engine as engine
@@ -43,7 +45,8 @@ def finish(sequencer):
 
 
 def small_run():
-    """Nested zones with odd ids: a cast deep down, collapses, a Judge, an Equals Gate, a NaN charge."""
+    """Nested zones with odd ids: a cast deep down, collapses, a Judge, an Equals Gate, a NaN charge.
+    The run is given without the world before frame 1, as `orv view` has it."""
     root, mid, deep, void = (engine.Environment(name) for name in (HOSTILE, "mid", "Tiefe ü", "void"))
     root.add_equals_gate("gate", 3.0)
     root.add_charge(1.0, engine.POSITIVE, "seed")
@@ -89,9 +92,11 @@ def browser(tmp_path_factory):
     driver.quit()
 
 
-def check_frame(shown, report):
+def check_frame(shown, report, verdict=None):
+    """The page shows `report`; on the last frame, `verdict` replaces the report's status."""
     meta = report["meta"]
-    assert (shown["frame"], shown["status"], shown["caption"]) == (str(meta["frame_index"]), meta["status"], meta["message"])
+    status = {"solved": "SOLVED", "unsolved": "UNSOLVED", "limit": "FRAME LIMIT"}[verdict] if verdict else meta["status"]
+    assert (shown["frame"], shown["status"], shown["caption"]) == (str(meta["frame_index"]), status, meta["message"])
     world = list(zones(report))
     assert [z["id"] for z in shown["zones"]] == [z["id"] for z in world]
     for box, zone in zip(shown["zones"], world):
@@ -127,40 +132,50 @@ def test_replay_follows_the_reports(browser, tmp_path, make_run):
     shown = lambda: browser.execute_script(SNAPSHOT_JS)
     keys = ActionChains(browser)
     button = lambda name: browser.find_element(By.CSS_SELECTOR, f"[data-testid={name}]")
-    for pos, report in enumerate(reports):  # forwards, alternating the button and the arrow key
-        if pos:
-            button("next").click() if pos % 2 else keys.send_keys(Keys.ARROW_RIGHT).perform()
+    decoded = json.loads(browser.execute_script("return JSON.stringify(orvPage.run.reports)"))
+    assert decoded == json.loads(viewer.reports_json(reports))  # the changes give back every report
+    start = shown()  # frame 0: the world before frame 1, when the run has it
+    assert (start["pos"], start["frame"], start["status"]) == (0, "0", "START")
+    if initial is not None:
+        assert [z["id"] for z in start["zones"]] == [z["id"] for z in zones(initial)]
+    else:
+        assert start["zones"] == [] and "not known" in start["caption"]
+    verdict = viewer.judge(reports, initial).kind
+    last = len(reports)
+    for pos, report in enumerate(reports, 1):  # forwards, alternating the button and the arrow key
+        button("next").click() if pos % 2 else keys.send_keys(Keys.ARROW_RIGHT).perform()
         state = shown()
         assert (state["pos"], state["scrubber"]) == (pos, pos)
-        check_frame(state, report)
+        check_frame(state, report, verdict if pos == last else None)
         if pos == len(reports) // 2:
             ARTIFACTS.mkdir(exist_ok=True)
             browser.save_screenshot(str(ARTIFACTS / f"viewer_{make_run.__name__}.png"))
-    for pos in reversed(range(len(reports) - 1)):  # and back
+    for pos in reversed(range(1, last)):  # and back
         button("prev").click() if pos % 2 else keys.send_keys(Keys.ARROW_LEFT).perform()
-        check_frame(shown(), reports[pos])
-    assert shown()["pos"] == 0
-    last = len(reports) - 1
+        check_frame(shown(), reports[pos - 1])
+    assert shown()["pos"] == 1
     browser.execute_script("const s = arguments[0]; s.value = arguments[1];"
                            "s.dispatchEvent(new Event('input'))", button("scrubber"), last // 2)
-    check_frame(shown(), reports[last // 2])
+    check_frame(shown(), reports[last // 2 - 1])
     keys.send_keys(Keys.END).perform()
     assert shown()["pos"] == last
     keys.send_keys(Keys.HOME).perform()
+    assert shown()["pos"] == 0
     Select(button("speed")).select_by_value("10")
     button("play").click()
     WebDriverWait(browser, 10).until(lambda _: shown()["pos"] == last and shown()["playing"] == "false")
-    check_frame(shown(), reports[last])
+    check_frame(shown(), reports[-1], verdict)
 
 
 def test_embedded_reports_survive_hostile_text():
     reports = [{"id": HOSTILE, "charges": [{"magnitude": float("inf"), "polarity": "neutral", "visual_id": "</"}],
                 "agents": [], "is_time_frozen": False, "sub_environments": [], "meta": {"message": "\u2028"}}]
+    reports[0]["meta"] |= {"frame_index": 1, "status": "FINISHED", "last_event": None}
     page = viewer.render_html(reports, title=HOSTILE)
-    data = re.search(r'<script type="application/json" id="orv-reports">(.*?)</script>', page, re.S).group(1)
+    data = re.search(r'<script type="application/json" id="orv-run">(.*?)</script>', page, re.S).group(1)
     assert "</" not in data and "<!--" not in data
     reports[0]["charges"][0]["magnitude"] = None  # written as the engine writes it
-    assert json.loads(data) == reports
+    assert json.loads(data)["frames"] == [{"full": reports[0]}]
     assert HOSTILE not in page.split("<style>")[0]  # the title is escaped in <title> and <h1>
 
 
@@ -175,9 +190,112 @@ def test_deep_and_wide_worlds_keep_their_shape(browser, tmp_path):
         deep = zone(f"d{i}", [deep])
     world = zone("root", [deep] + [zone(f"w{i}") for i in range(300)])
     world["meta"] = {"frame_index": 1, "status": "RUNNING", "message": "", "last_event": None}
-    browser.get(viewer.write_html([world], tmp_path / "big.html").as_uri())
+    browser.get(viewer.write_html([world], tmp_path / "big.html").as_uri() + "#frame=1")
     depth, count = browser.execute_script(
         "const z = document.querySelector('[data-zone-id=d599]'); let d = 0;"
         "for (let p = z.parentElement.closest('.zone'); p; p = p.parentElement.closest('.zone')) d++;"
         "return [d, document.querySelectorAll('[data-testid=zone]').length]")
     assert (depth, count) == (600, 901)
+
+
+def play_html(tmp_path, world, *extra, check=True):
+    """`orv play LEVEL --html PAGE` as a user runs it; returns the page and `orv check --json`."""
+    level = tmp_path / "level.json"
+    level.write_text(json.dumps(world))
+    page = tmp_path / "page.html"
+    subprocess.run([sys.executable, "-m", "orv", "play", str(level), "--html", str(page), *extra],
+                   check=True, capture_output=True)
+    if not check:
+        return page, None
+    done = subprocess.run([sys.executable, "-m", "orv", "check", "--json", str(level)], capture_output=True, text=True)
+    return page, json.loads(done.stdout)
+
+
+def zone_json(zid, charges=(), agents=(), subs=()):
+    return {"id": zid, "agents": list(agents), "sub_environments": list(subs),
+            "charges": [{"magnitude": m, "polarity": "positive", "visual_id": f"c{i}"} for i, m in enumerate(charges)]}
+
+
+CARRIED = zone_json("root", subs=[zone_json("outer", [1], subs=[
+    zone_json("inner", [2], [{"name": "equals", "visual_id": "goal", "target_value": 99}])])])
+
+PANEL_JS = """
+const q = s => document.querySelector(s);
+return {pos: Number(q('[data-testid=viewer]').dataset.frame), status: q('[data-testid=status]').textContent,
+  event: [...document.querySelectorAll('[data-testid=event] dd')].map(d => [d.dataset.field, d.textContent]),
+  folded: [...document.querySelectorAll('[data-testid=collapsed-zone]')].map(g => g.textContent),
+  zones: [...document.querySelectorAll('[data-testid=zone]')].map(z => z.dataset.zoneId),
+  verdict: q('[data-testid=verdict]') && q('[data-testid=verdict]').dataset.verdict,
+  reasons: [...document.querySelectorAll('[data-testid=reason]')].map(r => r.textContent)};
+"""
+
+
+@needs_browser
+def test_page_starts_before_frame_1_and_ends_on_the_verdict(browser, tmp_path):
+    page, checked = play_html(tmp_path, CARRIED)
+    browser.get(page.as_uri())
+    panel = lambda: browser.execute_script(PANEL_JS)
+    opened = panel()
+    assert (opened["pos"], opened["status"], opened["zones"], opened["verdict"]) == \
+        (0, "START", ["root", "outer", "inner"], None)
+    ActionChains(browser).send_keys(Keys.ARROW_RIGHT).perform()
+    folded = panel()
+    assert folded["folded"] == ["zone outer folded into root"]
+    assert folded["event"] == [["type", "COLLAPSE_ZONE"], ["what", "zone outer folded into root"]]
+    assert "Chronomancer" not in browser.find_element(By.CSS_SELECTOR, "[data-testid=event]").text
+    ActionChains(browser).send_keys(Keys.END).perform()
+    end = panel()
+    assert checked["verdict"] == "unsolved" and len(checked["reasons"]) == 2
+    assert (end["pos"], end["status"], end["verdict"], end["reasons"]) == \
+        (2, "UNSOLVED", checked["verdict"], checked["reasons"])
+
+
+@needs_browser
+def test_the_event_is_scrolled_into_view(browser, tmp_path):
+    tall = [zone_json(f"z{i}", range(1, 40)) for i in range(40)]
+    tall[-1]["agents"] = [{"name": "plus", "visual_id": "far"}]
+    page, _ = play_html(tmp_path, zone_json("root", subs=tall), "--until", "1", check=False)
+    browser.set_window_size(900, 700)
+    browser.get(page.as_uri())
+    ActionChains(browser).send_keys(Keys.ARROW_RIGHT).perform()
+    seen = browser.execute_script(
+        "const z = document.querySelector('.zone.hl'), s = document.querySelector('[data-testid=world]');"
+        "const r = z.getBoundingClientRect(), b = s.getBoundingClientRect();"
+        "return [z.dataset.zoneId, s.scrollHeight > s.clientHeight || document.body.scrollHeight > innerHeight,"
+        "r.top >= b.top - 1 && r.top < Math.min(b.bottom, innerHeight) && r.top >= 0]")
+    assert seen == ["z39", True, True]
+
+
+@needs_browser
+def test_a_long_run_of_a_wide_world_makes_a_small_page(browser, tmp_path):
+    """1,100 zones folding one a frame until the frame limit: about 100 MB as whole reports."""
+    world = zone_json("root", subs=[zone_json(f"z{i}", [i]) for i in range(1100)])
+    page, _ = play_html(tmp_path, world, check=False)
+    assert page.stat().st_size < 10 * 1024 * 1024
+    browser.get(page.as_uri() + "#frame=500")
+    shape = "const w = orvPage.frames[arguments[0]]; return [w.meta.frame_index, w.charges.length, " \
+            "w.sub_environments.length, w.sub_environments[0].id, w.charges[w.charges.length - 1].magnitude]"
+    assert browser.execute_script(shape, 500) == [500, 500, 600, "z500", 499.0]
+    assert len(browser.find_elements(By.CSS_SELECTOR, "[data-testid=zone]")) == 601
+    ActionChains(browser).send_keys(Keys.END).perform()
+    assert browser.execute_script(shape, 1001) == [1000, 1000, 100, "z1000", 999.0]
+    end = browser.execute_script(PANEL_JS)
+    assert (end["verdict"], end["status"]) == ("limit", "FRAME LIMIT")
+    assert end["reasons"][1] == "100 zones still to fold: z1000, z1001, z1002, z1003, z1004 and 95 more"
+
+
+@pytest.mark.parametrize("frame", ["-1", "5"])
+def test_frame_outside_the_run_is_refused(tmp_path, frame):
+    done = subprocess.run([sys.executable, "-m", "orv.viewer", "01", "--screenshot", str(tmp_path / "x.png"),
+                           "--frame", frame], capture_output=True, text=True)
+    assert done.returncode == 2 and not (tmp_path / "x.png").exists()
+    assert done.stderr == f"python -m orv.viewer: --frame {frame}: this run has frames 0 (the world before " \
+                          "frame 1) to 4\n"
+
+
+def test_screenshots_without_selenium_say_what_to_install(tmp_path):
+    hide = "import sys; sys.modules['selenium'] = None; from orv.viewer import main; sys.exit(main(sys.argv[1:]))"
+    done = subprocess.run([sys.executable, "-c", hide, "01", "--screenshot", str(tmp_path / "x.png")],
+                          capture_output=True, text=True)
+    assert done.returncode == 2 and "Traceback" not in done.stderr
+    assert len(done.stderr.splitlines()) == 1 and "pip install '.[screenshot]'" in done.stderr

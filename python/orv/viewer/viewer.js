@@ -1,10 +1,8 @@
-// Replay of an orv run. The reports are embedded in #orv-reports; every frame is drawn in one pass
-// into a detached DocumentFragment, then swapped into the stage, so large worlds cost one layout.
+// Replay of an orv run. The first part, OrvReplay, is the rendering: it decodes the embedded run
+// and draws one world into a detached DocumentFragment; mount() then wires a page's controls to it.
 (function () {
   "use strict";
 
-  var reports = JSON.parse(document.getElementById("orv-reports").textContent) || [];
-  var initial = JSON.parse(document.getElementById("orv-initial").textContent);
   var PRIORITY = {
     "Chronomancer": 100, "The Purifier": 90, "The Architect": 90, "The Replicator": 85,
     "Power Sorcerer": 75, "The Extractor": 75, "Multiply Magician": 50, "Divide Magician": 50,
@@ -12,16 +10,6 @@
   };
   var RULE = { "<": "<", ">": ">", "<=": "\u2264", ">=": "\u2265" };
   var CAST_WORDS = " executed operation in ";
-
-  function hook(id) { return document.querySelector('[data-testid="' + id + '"]'); }
-  var ui = {
-    root: hook("viewer"), frame: hook("frame"), step: hook("step"), status: hook("status"),
-    caption: hook("caption"), stage: hook("world"), event: hook("event"), play: hook("play"),
-    speed: hook("speed"), scrubber: hook("scrubber")
-  };
-
-  var pos = 0;
-  var timer = null;
 
   function el(tag, cls, text) {
     var node = document.createElement(tag);
@@ -83,10 +71,14 @@
   // Where did this frame's event happen? Walks the previous and the current world side by side
   // (a cast removes one agent, a collapse one sub-zone; nothing else moves) and answers the path
   // of the touched zone in the current world, plus what to show there.
-  function locate(prev, cur) {
+  function locate(prev, cur, shared) {
     var ev = cur.meta && cur.meta.last_event;
     if (!ev || (ev.type !== "CAST_SPELL" && ev.type !== "COLLAPSE_ZONE")) return null;
     var found = prev ? walkPair(prev, cur, ev) : null;
+    if (found && found.type === "COLLAPSE_ZONE") {
+      found.folded = zoneName(prev, found.path + "/" + found.index, shared || {});
+      found.into = zoneName(prev, found.path, shared || {});
+    }
     if (found) return found;
     if (ev.type === "CAST_SPELL") {
       var desc = ev.description || "";
@@ -118,7 +110,7 @@
         while (j < cs.length && ps[j].id === cs[j].id) j++;
         if ("shield_" + ps[j].id === ev.visual_id) {
           var n = (c.charges || []).length;
-          return { type: ev.type, path: path, ghost: ps[j], fresh: n ? 1 : 0, from: n - 1 };
+          return { type: ev.type, path: path, ghost: ps[j], index: j, fresh: n ? 1 : 0, from: n - 1 };
         }
       }
       if (ps.length !== cs.length) continue;
@@ -168,7 +160,7 @@
     for (var j = 0; j < alist.length; j++) agents.appendChild(agentNode(alist[j], false));
     if (isHit && hit.agent) agents.appendChild(agentNode(hit.agent, true));
     if (isHit && hit.ghost) {
-      var ghost = el("span", "ghost", "zone " + hit.ghost.id + " folded in");
+      var ghost = el("span", "ghost", "zone " + (hit.folded || hit.ghost.id) + " folded into " + (hit.into || zone.id));
       ghost.setAttribute("data-testid", "collapsed-zone");
       ghost.setAttribute("data-zone-id", hit.ghost.id);
       agents.appendChild(ghost);
@@ -194,10 +186,13 @@
     return frag;
   }
 
-  function eventList(ev) {
+  // The event panel's rows. A fold has no actor: the reports name one, but no agent folds a zone.
+  function eventList(ev, hit) {
     var frag = document.createDocumentFragment();
-    var rows = ev ? [["type", ev.type], ["agent", ev.agent_name], ["visual id", ev.visual_id], ["what", ev.description]]
-                  : [["type", "none"]];
+    var rows = !ev ? [["type", "none"]]
+      : ev.type === "COLLAPSE_ZONE" ? [["type", ev.type], ["what", "zone " + (hit && hit.folded ||
+          String(ev.visual_id || "").replace(/^shield_/, "")) + " folded into " + (hit && hit.into || "its parent")]]
+      : [["type", ev.type], ["agent", ev.agent_name], ["visual id", ev.visual_id], ["what", ev.description]];
     for (var i = 0; i < rows.length; i++) {
       frag.appendChild(el("dt", null, rows[i][0]));
       var dd = el("dd", null, rows[i][1]);
@@ -207,74 +202,211 @@
     return frag;
   }
 
-  function show(index) {
-    if (!reports.length) {
-      ui.frame.textContent = "\u2013";
-      ui.status.textContent = "NO FRAMES";
-      ui.caption.textContent = "This run has no frames.";
-      ui.stage.replaceChildren(el("p", "empty", "Nothing to replay."));
-      return;
+
+  // Ids that more than one zone of the world carries; such zones are named by their path.
+  function sharedIds(world) {
+    var seen = {}, shared = {}, stack = world ? [world] : [];
+    while (stack.length) {
+      var z = stack.pop();
+      if (!z || typeof z !== "object") continue;
+      var id = String(z.id);
+      if (Object.prototype.hasOwnProperty.call(seen, id)) shared[id] = true; else seen[id] = true;
+      var subs = z.sub_environments || [];
+      for (var k = 0; k < subs.length; k++) stack.push(subs[k]);
     }
-    pos = Math.max(0, Math.min(reports.length - 1, index | 0));
-    var r = reports[pos], meta = r.meta || {};
-    var hit = locate(pos > 0 ? reports[pos - 1] : initial, r);
-    ui.root.setAttribute("data-frame", String(pos));
-    ui.root.setAttribute("data-frame-index", String(meta.frame_index));
-    ui.frame.textContent = String(meta.frame_index);
-    ui.step.textContent = "report " + (pos + 1) + " / " + reports.length;
-    ui.status.textContent = String(meta.status);
-    ui.status.className = "status " + String(meta.status).replace(/[^A-Z]/g, "");
-    ui.caption.textContent = meta.message === undefined ? "" : String(meta.message);
-    ui.event.replaceChildren(eventList(meta.last_event));
-    ui.stage.replaceChildren(buildWorld(r, hit));
-    ui.scrubber.value = String(pos);
+    return shared;
   }
 
-  function stop() {
-    if (timer !== null) clearTimeout(timer);
-    timer = null;
-    ui.play.textContent = "\u25b6 play";
-    ui.root.setAttribute("data-playing", "false");
+  // The name of the zone at `path` ("/0/2") of `world`: its id, or, when its id is shared, the ids
+  // along its path joined by "/", each with its place among same-id siblings ("r/b[2]").
+  function zoneName(world, path, shared) {
+    var steps = path ? String(path).split("/").slice(1).map(Number) : [];
+    var zone = world, parts = [String(world.id)];
+    for (var i = 0; i < steps.length; i++) {
+      var subs = zone.sub_environments || [], child = subs[steps[i]];
+      if (!child) return "?";
+      var same = 0, place = 0;
+      for (var k = 0; k < subs.length; k++) {
+        if (String(subs[k].id) === String(child.id)) { same++; if (k <= steps[i]) place = same; }
+      }
+      parts.push(String(child.id) + (same > 1 ? "[" + place + "]" : ""));
+      zone = child;
+    }
+    return shared[String(zone.id)] ? parts.join("/") : String(zone.id);
   }
 
-  function tick() {
-    if (pos >= reports.length - 1) { stop(); return; }
-    show(pos + 1);
-    timer = setTimeout(tick, 1000 / Number(ui.speed.value || 1));
+  // Applies one frame's changes to the report before it. Zones on the changed paths are copied,
+  // the rest is shared with the report before, so every frame stays in memory at little cost.
+  function applyOps(prev, ops) {
+    var root = Object.assign({}, prev), fresh = new Set([root]);
+    function ownSubs(zone) {
+      if (!fresh.has(zone.sub_environments)) {
+        zone.sub_environments = (zone.sub_environments || []).slice();
+        fresh.add(zone.sub_environments);
+      }
+      return zone.sub_environments;
+    }
+    function at(path) {
+      var zone = root;
+      for (var i = 0; i < path.length; i++) {
+        var subs = ownSubs(zone), child = subs[path[i]];
+        if (!fresh.has(child)) { child = Object.assign({}, child); subs[path[i]] = child; fresh.add(child); }
+        zone = child;
+      }
+      return zone;
+    }
+    for (var i = 0; i < ops.length; i++) {
+      var op = ops[i], zone = at(op[1]);
+      if (op[0] === "set") Object.assign(zone, op[2]);
+      else if (op[0] === "drop") op[2].forEach(function (key) { delete zone[key]; });
+      else if (op[0] === "splice") {
+        var list = (zone[op[2]] || []).slice();
+        Array.prototype.splice.apply(list, [op[3], op[4]].concat(op[5]));
+        zone[op[2]] = list;
+      }
+      else if (op[0] === "del") ownSubs(zone).splice(op[2], 1);
+      else if (op[0] === "subs") zone.sub_environments = op[2];
+    }
+    return root;
   }
 
-  function play() {
-    if (reports.length < 2) return;
-    if (pos >= reports.length - 1) show(0);
-    ui.play.textContent = "\u275a\u275a pause";
-    ui.root.setAttribute("data-playing", "true");
-    timer = setTimeout(tick, 1000 / Number(ui.speed.value || 1));
+  // {start, reports, verdict} of the embedded run: every report whole again.
+  function decodeRun(data) {
+    var reports = [], last = data.start || null, frames = data.frames || [];
+    for (var i = 0; i < frames.length; i++) {
+      last = frames[i].full !== undefined ? frames[i].full : applyOps(last, frames[i].ops || []);
+      reports.push(last);
+    }
+    return { start: data.start || null, reports: reports, verdict: data.verdict || null };
   }
 
-  function toggle() { if (timer === null) play(); else stop(); }
-  function step(delta) { stop(); show(pos + delta); }
+  var VERDICT_WORD = { solved: "SOLVED", unsolved: "UNSOLVED", limit: "FRAME LIMIT", paused: "PAUSED" };
 
-  hook("first").addEventListener("click", function () { stop(); show(0); });
-  hook("prev").addEventListener("click", function () { step(-1); });
-  hook("next").addEventListener("click", function () { step(1); });
-  hook("last").addEventListener("click", function () { stop(); show(reports.length - 1); });
-  ui.play.addEventListener("click", toggle);
-  ui.scrubber.addEventListener("input", function () { stop(); show(Number(ui.scrubber.value)); });
-  document.addEventListener("keydown", function (e) {
-    var tag = e.target && e.target.tagName;
-    if (tag === "SELECT" || e.altKey || e.ctrlKey || e.metaKey) return;
-    if (tag === "BUTTON" && (e.key === " " || e.key === "Enter")) return;
-    var keys = {
-      ArrowLeft: function () { step(-1); }, ArrowRight: function () { step(1); },
-      Home: function () { stop(); show(0); }, End: function () { stop(); show(reports.length - 1); },
-      " ": toggle
+  // The verdict, as `orv check` gives it: a heading and the reasons.
+  function verdictNode(verdict) {
+    var n = verdict.frames, s = n === 1 ? "" : "s";
+    var head = verdict.verdict === "solved" ? "Solved in " + n + " frame" + s + ": every gate opened and every zone folded."
+      : verdict.verdict === "limit" ? "Stopped by the frame limit after " + n + " frame" + s + ":"
+      : verdict.verdict === "unsolved" ? "Unsolved after " + n + " frame" + s + ":"
+      : "Paused after " + n + " frame" + s + ".";
+    var node = el("div", "verdict " + verdict.verdict);
+    node.setAttribute("data-testid", "verdict");
+    node.setAttribute("data-verdict", verdict.verdict);
+    node.appendChild(el("strong", null, head));
+    var list = el("ul");
+    (verdict.reasons || []).forEach(function (reason) {
+      var item = el("li", null, reason);
+      item.setAttribute("data-testid", "reason");
+      list.appendChild(item);
+    });
+    if (list.childNodes.length) node.appendChild(list);
+    return node;
+  }
+
+  // Wires the page's controls (found by data-testid under `root`) to a decoded run.
+  function mount(root, data) {
+    function hook(id) { return root.querySelector('[data-testid="' + id + '"]'); }
+    var ui = {
+      root: root, frame: hook("frame"), step: hook("step"), status: hook("status"),
+      caption: hook("caption"), stage: hook("world"), event: hook("event"), play: hook("play"),
+      speed: hook("speed"), scrubber: hook("scrubber"), verdict: hook("verdict-box")
     };
-    if (keys[e.key]) { e.preventDefault(); keys[e.key](); }
-  });
+    var run = decodeRun(data);
+    // Page frame 0 is the world before frame 1; page frame n is the report of the n-th frame.
+    var frames = [run.start].concat(run.reports);
+    var last = frames.length - 1;
+    var shared = sharedIds(run.start || run.reports[0]);
+    var pos = 0, timer = null;
 
-  ui.scrubber.max = String(Math.max(0, reports.length - 1));
-  ui.root.setAttribute("data-frames", String(reports.length));
-  stop();
-  var start = Number((location.hash.match(/^#frame=(\d+)$/) || [])[1] || 0);
-  show(start);
+    function show(index) {
+      pos = Math.max(0, Math.min(last, index | 0));
+      var world = frames[pos], meta = (world && world.meta) || {};
+      ui.root.setAttribute("data-frame", String(pos));
+      ui.step.textContent = "of " + last;
+      ui.scrubber.value = String(pos);
+      var ended = pos === last && pos > 0 && run.verdict;
+      ui.verdict.replaceChildren(ended ? verdictNode(run.verdict) : "");
+      ui.verdict.hidden = !ended;
+      if (pos === 0) {
+        ui.root.setAttribute("data-frame-index", "0");
+        ui.frame.textContent = "0";
+        ui.status.textContent = "START";
+        ui.status.className = "status START";
+        ui.caption.textContent = world ? "The world before frame 1." :
+          "The run file begins after frame 1, so the world before it is not known.";
+        ui.event.replaceChildren(eventList(null, null));
+        ui.stage.replaceChildren(world ? buildWorld(world, null) : el("p", "empty", "Step forward to frame 1."));
+        if (!world && !last) ui.stage.replaceChildren(el("p", "empty", "Nothing to replay: this run has no frames."));
+        return;
+      }
+      var hit = locate(frames[pos - 1], world, shared);
+      ui.root.setAttribute("data-frame-index", String(meta.frame_index));
+      ui.frame.textContent = String(meta.frame_index);
+      var word = ended ? VERDICT_WORD[run.verdict.verdict] || String(run.verdict.verdict) : String(meta.status);
+      ui.status.textContent = word;
+      ui.status.className = "status " + word.replace(/[^A-Z]/g, "");
+      ui.caption.textContent = meta.message === undefined ? "" : String(meta.message);
+      ui.event.replaceChildren(eventList(meta.last_event, hit));
+      ui.stage.replaceChildren(buildWorld(world, hit));
+      var marked = ui.stage.querySelector(".hl");
+      if (marked) marked.scrollIntoView({ block: "nearest", inline: "nearest" });
+    }
+
+    function stop() {
+      if (timer !== null) clearTimeout(timer);
+      timer = null;
+      ui.play.textContent = "\u25b6 play";
+      ui.root.setAttribute("data-playing", "false");
+    }
+
+    function tick() {
+      if (pos >= last) { stop(); return; }
+      show(pos + 1);
+      timer = setTimeout(tick, 1000 / Number(ui.speed.value || 1));
+    }
+
+    function play() {
+      if (last < 1) return;
+      if (pos >= last) show(0);
+      ui.play.textContent = "\u275a\u275a pause";
+      ui.root.setAttribute("data-playing", "true");
+      timer = setTimeout(tick, 1000 / Number(ui.speed.value || 1));
+    }
+
+    function toggle() { if (timer === null) play(); else stop(); }
+    function step(delta) { stop(); show(pos + delta); }
+
+    hook("first").addEventListener("click", function () { stop(); show(0); });
+    hook("prev").addEventListener("click", function () { step(-1); });
+    hook("next").addEventListener("click", function () { step(1); });
+    hook("last").addEventListener("click", function () { stop(); show(last); });
+    ui.play.addEventListener("click", toggle);
+    ui.scrubber.addEventListener("input", function () { stop(); show(Number(ui.scrubber.value)); });
+    document.addEventListener("keydown", function (e) {
+      var tag = e.target && e.target.tagName;
+      if (tag === "SELECT" || tag === "INPUT" && e.target.type !== "range" || e.altKey || e.ctrlKey || e.metaKey) return;
+      if (tag === "BUTTON" && (e.key === " " || e.key === "Enter")) return;
+      var keys = {
+        ArrowLeft: function () { step(-1); }, ArrowRight: function () { step(1); },
+        Home: function () { stop(); show(0); }, End: function () { stop(); show(last); },
+        " ": toggle
+      };
+      if (keys[e.key]) { e.preventDefault(); keys[e.key](); }
+    });
+
+    ui.scrubber.max = String(last);
+    ui.root.setAttribute("data-frames", String(frames.length));
+    stop();
+    var start = Number((location.hash.match(/^#frame=(\d+)$/) || [])[1] || 0);
+    show(start);
+    return { show: show, frames: frames, run: run };
+  }
+
+  window.OrvReplay = {
+    decodeRun: decodeRun, applyOps: applyOps, buildWorld: buildWorld, locate: locate, sharedIds: sharedIds,
+    zoneName: zoneName, eventList: eventList, verdictNode: verdictNode, mount: mount
+  };
+  var embedded = document.getElementById("orv-run");
+  var page = document.querySelector('[data-testid="viewer"]');
+  if (embedded && page) window.orvPage = mount(page, JSON.parse(embedded.textContent));
 })();
