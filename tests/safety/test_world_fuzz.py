@@ -3,7 +3,7 @@ hostile values, checked against a model of the world after every step.
 
 CI runs 150 examples. A long session: ORV_FUZZ_EXAMPLES=20000 .venv/bin/python -m pytest -q -x
 tests/safety/test_world_fuzz.py, or against the sanitized module: ORV_FUZZ_EXAMPLES=20000 bash
-scripts/sanitize.sh -x tests/safety/test_world_fuzz.py. A failure is kept in .hypothesis/ and replayed first."""
+scripts/sanitize.sh -x tests/safety/test_world_fuzz.py. A failure prints the @reproduce_failure blob that replays it."""
 import json
 import math
 import os
