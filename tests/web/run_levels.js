@@ -1,7 +1,8 @@
 // Runs levels through the web engine under node, for the tests: reads a JSON list of
 // {"name", "level"} (level as text) from the file argv[3] and writes, for each level, every report
 // text of its run (until FINISHED or ERROR, both included), or the engine's refusal, and the
-// studio's verdict on the run, as one JSON list to the file argv[4].
+// studio's verdict on the run, as one JSON list to the file argv[4]. After a refusal, "kept" is
+// the first report of the level loaded before (null when there was none).
 "use strict";
 const fs = require("fs");
 const createOrvEngine = require(process.argv[2]);
@@ -28,6 +29,13 @@ createOrvEngine().then((engine) => {
       result.again = engine.step();
     } catch (err) {
       result.error = String(err.message);
+      // A refused level leaves the one loaded before it in place.
+      try {
+        engine.reset();
+        result.kept = engine.step();
+      } catch (again) {
+        result.kept = null;
+      }
     }
     out.push(result);
   }

@@ -1,0 +1,157 @@
+"""The web build of the engine under node: the same reports as the module, byte for byte, and the
+studio's verdict on each run against the toolkit's check."""
+
+import json
+
+import pytest
+from conftest import random_level, run_in_node
+
+from orv.levels import LevelError, bundled_levels, load_level, parse_json, parse_level
+from orv.run import Run, outcome
+
+RANDOM_WORLDS = 300
+
+
+def gate_count(world):
+    stack, gates, zones = [world], 0, 0
+    while stack:
+        zone = stack.pop()
+        zones += 1
+        gates += sum(a["name"] in ("Equals Gate", "The Judge") for a in zone["agents"])
+        stack.extend(zone["sub_environments"])
+    return gates, zones
+
+
+def python_run(level):
+    """(report texts, expected verdict status, whether something was carried off) of a level."""
+    run = Run(level)
+    initial = run.world
+    texts, opened, folds = [], 0, 0
+    for text, report, _ in run.frames():
+        texts.append(text)
+        event = report["meta"]["last_event"] or {}
+        opened += event.get("type") == "CAST_SPELL" and event.get("agent_name") in ("Equals Gate", "The Judge")
+        folds += event.get("type") == "COLLAPSE_ZONE"
+    status = {"solved": "solved", "unsolved": "unsolved", "frame limit": "limit"}[outcome(run.world).kind]
+    gates_before, zones_before = gate_count(initial)
+    gates_after, zones_after = gate_count(run.world)
+    # Gates and zones that left the world neither by opening nor by folding.
+    carried = gates_before - opened - gates_after + zones_before - folds - zones_after
+    if carried and status == "solved":
+        status = "unsolved"  # what is carried off never opened or folded
+    return texts, status, carried
+
+
+def long_level():
+    """A thousand and one Replicators, each of which acts once: the run meets the frame limit."""
+    world = {"id": "root", "charges": [{"magnitude": 1, "polarity": "positive", "visual_id": "one"}],
+             "agents": [{"name": "factorial", "visual_id": f"r{i}"} for i in range(1001)]}
+    return {"format": 1, "title": "long", "world": world}
+
+
+def levels_under_test():
+    out = [(f.name, f.read_text(encoding="utf-8")) for f in bundled_levels()]
+    out.append(("long", json.dumps(long_level())))
+    out += [(f"random {seed}", json.dumps(random_level(seed))) for seed in range(RANDOM_WORLDS)]
+    return out
+
+
+def test_reports_and_verdicts_match_the_module(web_engine, tmp_path):
+    levels = levels_under_test()
+    runs = run_in_node(web_engine, levels, tmp_path)
+    assert [r["name"] for r in runs] == [name for name, _ in levels]
+    statuses = set()
+    for (name, text), result in zip(levels, runs):
+        level = parse_level(json.loads(text), name)
+        texts, status, carried = python_run(level)
+        assert result["error"] is None, name
+        assert result["texts"] == texts, f"{name}: the reports differ"
+        assert result["again"] == texts[0], f"{name}: a reset run starts differently"
+        verdict = result["verdict"]
+        assert verdict["status"] == status, f"{name}: {verdict['text']}"
+        assert any("carried off" in r for r in verdict["reasons"]) == bool(carried), f"{name}: {verdict['text']}"
+        statuses.add((status, bool(carried)))
+    # The random worlds reach every kind of ending.
+    assert {("solved", False), ("unsolved", False), ("unsolved", True), ("limit", False)} <= statuses
+
+
+def test_campaign_verdicts_read_as_the_check_does(web_engine, tmp_path):
+    levels = [(f.name, f.read_text(encoding="utf-8")) for f in bundled_levels()]
+    for (name, _), result in zip(levels, run_in_node(web_engine, levels, tmp_path)):
+        run = Run(load_level(next(f for f in bundled_levels() if f.name == name)))
+        for _ in run.frames():
+            pass
+        word, rest = outcome(run.world).verdict()
+        assert result["verdict"]["text"] == f"{word} {rest}"
+
+
+def zone(id, charges=(), agents=(), subs=()):
+    return {"id": id, "charges": [{"magnitude": m, "polarity": "positive", "visual_id": f"c{m}"} for m in charges],
+            "agents": list(agents), "sub_environments": list(subs)}
+
+
+GATE = {"name": "equals", "visual_id": "door", "target_value": 5}
+KEEPER = {"name": "chronomancer", "visual_id": "keeper"}
+
+
+VERDICT_CASES = [
+    # A zone with one charge folds into the root and takes its unsettled sub-zone, gate and all.
+    (zone("root", subs=[zone("outer", [1], subs=[zone("inner", [2, 4], [GATE])])]), "unsolved",
+     ["zone inner was carried off when zone outer folded into root",
+      "Equals Gate (door) in zone inner was carried off unopened when zone outer folded into root"]),
+    # The keeper holds its zone for good, so the root stays frozen and its gate never acts.
+    (zone("root", [5], [GATE], [zone("held", [1], [KEEPER])]), "unsolved",
+     ["Equals Gate (door) in zone root never had the turn: its zone stayed frozen",
+      "zone held is held by Chronomancer (keeper)"]),
+    (zone("root", [2], [GATE]), "unsolved", ["Equals Gate (door) in zone root did not open (total 2, wants = 5)"]),
+    (zone("root", [2], subs=[zone("a", [1, 1e-7]), zone("b")]), "unsolved",
+     ["zone a is left with 2 charges (a: +1 +1e-07)", "zone b is empty, so it never folds"]),
+    (zone("root", subs=[zone("a", [2, 3], [{"name": "plus", "visual_id": "p"}])], agents=[GATE]), "solved", []),
+]
+
+
+def test_verdict_reasons(web_engine, tmp_path):
+    levels = [(str(i), json.dumps({"format": 1, "world": case[0]})) for i, case in enumerate(VERDICT_CASES)]
+    for (world, status, reasons), result in zip(VERDICT_CASES, run_in_node(web_engine, levels, tmp_path)):
+        assert (result["verdict"]["status"], result["verdict"]["reasons"]) == (status, reasons)
+
+
+REFUSALS = [
+    ("{", "expected valid JSON"),
+    ('{"id": 3}', "id: expected a string, found 3"),
+    ('{"format": 2, "world": {"id": "r"}}', "format: expected 1, found 2"),
+    ('{"id": "r", "colour": 1}', 'colour: expected one of the keys'),
+    ('{"id": "r", "charges": [{"magnitude": "x", "polarity": "positive", "visual_id": "c"}]}',
+     'charges[0].magnitude: expected a number (or null for NaN), found "x"'),
+    ('{"id": "r", "charges": [{"magnitude": 1, "polarity": "up", "visual_id": "c"}]}', 'charges[0].polarity'),
+    ('{"id": "r", "agents": [{"name": "wizard", "visual_id": "w"}]}', 'agents[0].name: expected an agent name'),
+    ('{"id": "r", "agents": [{"name": "judge", "visual_id": "j", "target_value": 1, "rule": "=="}]}',
+     'agents[0].rule: expected "<", ">", "<=" or ">=", found "=="'),
+    ('{"id": "r", "agents": [{"name": "equals", "visual_id": "j"}]}', 'agents[0].target_value: expected the key'),
+    ('{"id": "r", "agents": [{"name": "plus", "visual_id": "p", "priority": 3}]}', "priority: expected 10"),
+    ('{"id": "r", "sub_environments": [{"id": "s", "sub_environments": [7]}]}',
+     "sub_environments[0].sub_environments[0]: expected a zone object, found 7"),
+    ('[1]', "(top level): expected a level object"),
+]
+
+
+def test_refused_levels_say_why_and_keep_the_loaded_one(web_engine, tmp_path):
+    good = json.dumps({"format": 1, "world": zone("root", [5], [GATE])})
+    levels = [("good", good)] + [(str(i), level) for i, (level, _) in enumerate(REFUSALS)] + [("good", good)]
+    runs = run_in_node(web_engine, levels, tmp_path)
+    assert runs[0]["error"] is None and runs[-1]["error"] is None
+    for (level, message), result in zip(REFUSALS, runs[1:-1]):
+        assert result["error"] is not None and message in result["error"], level
+        assert result["kept"] == runs[0]["texts"][0]
+        with pytest.raises(LevelError):  # the toolkit refuses the same level
+            parse_level(parse_json(level, "level"))
+
+
+def test_deep_world_is_refused_without_harm(web_engine, tmp_path):
+    """Reports nested deeper than the page's stack allows are refused; the engine keeps working."""
+    leaf = '{"id":"leaf","charges":[{"magnitude":1,"polarity":"positive","visual_id":"c"}]}'
+    deep = '{"id":"z","sub_environments":[' * 3000 + leaf + "]}" * 3000
+    runs = run_in_node(web_engine, [("deep", deep), ("small", json.dumps({"format": 1, "world": zone("r", [1])}))],
+                       tmp_path)
+    assert "cannot write a JSON document nested" in runs[0]["error"]
+    assert runs[1]["error"] is None and runs[1]["verdict"]["status"] == "solved"
