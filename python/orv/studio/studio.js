@@ -130,15 +130,19 @@
     tracker.add(report);
   }
 
+  // One frame forward; false when the engine refused it.
   function step() {
-    if (ended()) return;
+    if (ended()) return true;
+    var ok = true;
     try {
       advance();
     } catch (err) {
       stop();
       showError("The engine stopped: " + err.message);
+      ok = false;
     }
     draw();
+    return ok;
   }
 
   // One frame back: the run is replayed from the start up to the frame before.
@@ -168,8 +172,7 @@
   function tick() {
     timer = null;
     if (ended()) { stop(); return; }
-    step();
-    if (ended() || !ui.error.hidden) { stop(); return; }
+    if (!step() || ended()) { stop(); return; }
     var fps = Number(ui.speed.value);
     timer = setTimeout(tick, fps > 0 ? 1000 / fps : 0);
   }
@@ -177,6 +180,7 @@
   function play() {
     if (timer !== null) { stop(); return; }
     if (ended()) restart();
+    showError("");
     ui.play.textContent = "\u275a\u275a pause";
     ui.studio.setAttribute("data-playing", "true");
     tick();
