@@ -115,7 +115,7 @@
     texts = [];
     tracker = new window.OrvVerdict.Tracker(initial);
     showError("");
-    draw();
+    draw(true);
   }
 
   function ended() {
@@ -141,7 +141,7 @@
       showError("The engine stopped: " + err.message);
       ok = false;
     }
-    draw();
+    draw(false);
     return ok;
   }
 
@@ -159,7 +159,7 @@
     } catch (err) {
       showError("The engine stopped: " + err.message);
     }
-    draw();
+    draw(false);
   }
 
   function stop() {
@@ -188,7 +188,8 @@
 
   // ------------------------------------------------------------------ drawing
 
-  function draw() {
+  // Draws the current frame; `withEditor` also the editor (only the level's edits change it).
+  function draw(withEditor) {
     var current = reports.length ? reports[reports.length - 1] : initial;
     var before = reports.length > 1 ? reports[reports.length - 2] : initial;
     var hit = reports.length ? window.OrvViewer.locate(before, current) : null;
@@ -208,7 +209,7 @@
       var mark = ui.world.querySelector('[data-testid="zone"][data-path="' + chosen.map(function (i) { return "/" + i; }).join("") + '"]');
       if (mark) mark.className += " chosen";
     }
-    drawEditor();
+    if (withEditor) drawEditor();
   }
 
   function zoneLabel(path) {
@@ -411,12 +412,12 @@
     ui.back.addEventListener("click", back);
     ui.step.addEventListener("click", function () { stop(); step(); });
     ui.play.addEventListener("click", play);
-    ui["level-title"].addEventListener("change", function () { level.title = ui["level-title"].value; draw(); });
+    ui["level-title"].addEventListener("change", function () { level.title = ui["level-title"].value; draw(false); });
     ui["level-description"].addEventListener("change", function () { level.description = ui["level-description"].value; });
     ui["zone-select"].addEventListener("change", function () {
       var value = ui["zone-select"].value;
       chosen = value === "" ? [] : value.split("/").map(Number);
-      draw();
+      draw(true);
     });
     ui.world.addEventListener("click", function (e) {
       if (reports.length) return;
@@ -424,7 +425,7 @@
       if (!box) return;
       var path = box.getAttribute("data-path");
       chosen = path ? path.slice(1).split("/").map(Number) : [];
-      draw();
+      draw(true);
     });
     ui["agent-kind"].addEventListener("change", drawEditor);
     ui["rename-zone"].addEventListener("click", renameZone);
