@@ -4,7 +4,7 @@
 inside, made by ``bash scripts/web.sh``), the replay viewer's drawing, the studio's verdict and
 editor, and every bundled level; the page loads nothing from the network. `orv studio` writes it.
 
-    python -m orv.studio [LEVEL] [--html FILE] [--screenshot PNG]
+    python -m orv.studio [LEVEL] [--html FILE] [--screenshot PNG] [--frames N]
 
 also photographs the page in headless Chromium (as ``python -m orv.viewer`` does).
 """
@@ -106,8 +106,8 @@ def open_page(driver, html_path, timeout: float = 30):
         raise StudioError(f"the studio page did not start: {error}")
 
 
-def screenshot(html_path, png_path, width: int = 1280, height: int = 900) -> Path:
-    """Opens a studio page in headless Chromium and saves a PNG of it."""
+def screenshot(html_path, png_path, frames: int = 0, width: int = 1280, height: int = 900) -> Path:
+    """Opens a studio page in headless Chromium, steps `frames` frames and saves a PNG of it."""
     import tempfile
 
     from .viewer import launch_browser
@@ -117,6 +117,8 @@ def screenshot(html_path, png_path, width: int = 1280, height: int = 900) -> Pat
         driver = launch_browser(profile, width, height)
         try:
             open_page(driver, html_path)
+            for _ in range(frames):
+                driver.execute_script("window.orvStudio.step()")
             driver.find_element("css selector", "main").screenshot(str(png_path))
         finally:
             driver.quit()
@@ -128,6 +130,7 @@ def main(argv=None) -> int:
     parser.add_argument("level", nargs="?", help="level file or bundled level (default: the first one)")
     parser.add_argument("--html", metavar="FILE", help="write the studio page here")
     parser.add_argument("--screenshot", metavar="PNG", help="save a picture of the page here")
+    parser.add_argument("--frames", type=int, default=0, help="frames to run before the picture (default 0)")
     args = parser.parse_args(argv)
     if not (args.html or args.screenshot):
         parser.error("nothing to do: give --html and/or --screenshot")
@@ -138,7 +141,7 @@ def main(argv=None) -> int:
 
             with tempfile.TemporaryDirectory(prefix="orv-studio-") as tmp:
                 page = write_html(args.html or Path(tmp) / "studio.html", level)
-                screenshot(page, args.screenshot)
+                screenshot(page, args.screenshot, args.frames)
         else:
             write_html(args.html, level)
     except ToolkitError as err:
