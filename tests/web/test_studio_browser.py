@@ -145,6 +145,11 @@ def test_step_back_reset_and_every_agent_kind(browser):
         q(browser, "add-agent").click()
     items = browser.find_elements(By.CSS_SELECTOR, '[data-testid="agent-item"]')
     assert len(items) == 13 and state(browser)["error"] == ""
+    fill(browser, "charge-magnitude", "")
+    fill(browser, "charge-visual", "nothing")
+    q(browser, "add-charge").click()
+    assert state(browser)["error"] == 'magnitude: expected a number, found ""'
+    assert browser.find_elements(By.CSS_SELECTOR, '[data-testid="charge-item"]') == []
     browser.find_elements(By.CSS_SELECTOR, '[data-testid="remove-agent"]')[10].click()  # the Chronomancer
     level = json.loads(browser.execute_script("return window.orvStudio.levelText()"))
     menagerie = level["world"]["sub_environments"][1]
@@ -169,6 +174,12 @@ def test_open_level_files_and_bundled_levels(browser, tmp_path):
     WebDriverWait(browser, 10).until(lambda d: state(d)["error"])
     assert "agents[0].name: expected an agent name" in state(browser)["error"]
     assert state(browser)["zones"] == ["vault"]  # the open level stays
+    deep = tmp_path / "deep.json"  # more nesting than the page's engine agrees to write
+    deep.write_text('{"id":"z","sub_environments":[' * 1000 + '{"id":"leaf"}' + "]}" * 1000, encoding="utf-8")
+    q(browser, "open-file").send_keys(str(deep))
+    WebDriverWait(browser, 10).until(lambda d: "nested" in state(d)["error"])
+    assert state(browser)["error"].startswith("The level was not opened: cannot write a JSON document nested 2002 levels deep")
+    assert state(browser)["zones"] == ["vault"]
     play_to_end(browser)
     assert state(browser)["verdict"] == "solved in 2 frames"  # the Purifier acted, then nothing was left
 

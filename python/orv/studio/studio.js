@@ -73,11 +73,23 @@
 
   function levelText() { return JSON.stringify(level, null, 2) + "\n"; }
 
-  // Loads `doc` into the engine; the studio keeps its current level when the engine refuses.
+  // Gives the engine a level and reads its world back (the engine refuses worlds it cannot write).
+  // On a refusal the engine gets the current level again, and the message is thrown.
+  function loadIntoEngine(candidate) {
+    try {
+      engine.load(JSON.stringify(candidate));
+      JSON.parse(engine.world());
+    } catch (err) {
+      if (level) engine.load(JSON.stringify(level));
+      throw err;
+    }
+  }
+
+  // Opens `doc`; the studio keeps its current level when the engine refuses it.
   function openLevel(doc, fallbackTitle) {
     var candidate = asLevel(doc, fallbackTitle);
     try {
-      engine.load(JSON.stringify(candidate));
+      loadIntoEngine(candidate);
     } catch (err) {
       showError("The level was not opened: " + err.message);
       return false;
@@ -93,15 +105,17 @@
     var before = JSON.stringify(level), path = chosen.slice();
     var message = change();
     if (message) { showError(message); return; }
+    var changed = level;
+    level = JSON.parse(before);
     try {
-      engine.load(JSON.stringify(level));
+      loadIntoEngine(changed);
     } catch (err) {
-      level = JSON.parse(before);
       chosen = path;
       showError("The edit was not applied: " + err.message);
       drawEditor();
       return;
     }
+    level = changed;
     restart();
   }
 
