@@ -6,6 +6,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 VENV="$ROOT/.venv"
 cd "$ROOT"
+export PATH="$VENV/bin:$PATH"  # the pinned cmake and ninja
 
 for tool in emcmake emcc node; do
   command -v "$tool" >/dev/null || { echo "web: $tool not found: install Debian's emscripten (scripts/setup.sh does)" >&2; exit 1; }
