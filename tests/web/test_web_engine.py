@@ -2,6 +2,7 @@
 studio's verdict on each run against the toolkit's check."""
 
 import json
+from pathlib import Path
 
 import pytest
 from conftest import random_level, run_in_node
@@ -160,3 +161,33 @@ def test_deep_world_is_refused_without_harm(web_engine, tmp_path):
                        tmp_path)
     assert "cannot write a JSON document nested" in runs[0]["error"]
     assert runs[1]["error"] is None and runs[1]["verdict"]["status"] == "solved"
+
+
+def test_numbers_are_written_as_the_check_writes_them(tmp_path):
+    """The page's verdict prints totals and targets with the toolkit's number format."""
+    import math
+    import random
+    import subprocess
+
+    from conftest import NODE, node_env
+
+    from orv import studio
+    from orv.run import number
+
+    if NODE is None:
+        pytest.skip("node is not installed")
+    rng = random.Random(7)
+    values = [0.0, -0.0, 1.0, -3.0, 0.5, 1e-5, 1.23456789e-5, 9.999995e5, 999999.4, 1e15, 1e16, -2.5e-300,
+              123456.5, 1234567.0, 0.1 + 0.2, math.inf, -math.inf, math.nan, None]
+    values += [rng.uniform(-1e7, 1e7) for _ in range(200)] + [10 ** rng.uniform(-12, 20) for _ in range(200)]
+    verdict = Path(studio.__file__).parent / "studio" / "verdict.js"
+    data = tmp_path / "values.json"
+    # JSON has no NaN or infinities: they travel as strings.
+    data.write_text(json.dumps([v if v is None or math.isfinite(v) else str(v) for v in values]))
+    script = ("const v = require(process.argv[1]);"
+              "const xs = JSON.parse(require('fs').readFileSync(process.argv[2], 'utf8'));"
+              "console.log(JSON.stringify(xs.map(x => v.number(typeof x === 'string' ? Number(x.replace('inf', 'Infinity')"
+              ".replace('nan', 'NaN')) : x))));")
+    out = subprocess.run([NODE, "-e", script, str(verdict), str(data)], capture_output=True, text=True,
+                         check=True, env=node_env())
+    assert json.loads(out.stdout) == [number(v) for v in values]

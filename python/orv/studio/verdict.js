@@ -30,22 +30,32 @@
     return REASONS[key].replace(/\{(\w+)\}/g, function (_, name) { return String(fields[name]); });
   }
 
-  // Numbers as the toolkit prints them: integers plainly, others with six significant digits.
+  // Numbers as the toolkit prints them: integers plainly, others with six significant digits,
+  // rounded half to even from the number's exact decimal digits (as printf's %.6g rounds).
   function number(value) {
     if (value === null || value === undefined) return "?";
     if (isNaN(value)) return "nan";
     if (!isFinite(value)) return value > 0 ? "inf" : "-inf";
     if (Number.isInteger(value) && Math.abs(value) < 1e15) return String(value);
-    if (value === 0) return "0";
-    var exponent = Number(value.toExponential(5).split("e")[1]);
-    if (exponent < -4 || exponent >= 6) {
-      var parts = value.toExponential(5).split("e");
-      var mantissa = parts[0].indexOf(".") >= 0 ? parts[0].replace(/0+$/, "").replace(/\.$/, "") : parts[0];
-      var e = Number(parts[1]);
-      return mantissa + "e" + (e < 0 ? "-" : "+") + (Math.abs(e) < 10 ? "0" : "") + Math.abs(e);
+    var exact = Math.abs(value).toExponential(99);  // 100 significant digits: exact for a double
+    var digits = exact[0] + exact.slice(2, exact.indexOf("e"));
+    var exponent = Number(exact.slice(exact.indexOf("e") + 1));
+    var head = digits.slice(0, 6), rest = digits.slice(6);
+    var tie = rest[0] === "5" && /^5?0*$/.test(rest);
+    if (rest[0] > "5" || (rest[0] === "5" && !tie) || (tie && Number(head[5]) % 2 === 1)) {
+      head = String(Number(head) + 1);
+      if (head.length > 6) { head = head.slice(0, 6); exponent += 1; }
     }
-    var fixed = value.toFixed(Math.max(0, 5 - exponent));
-    return fixed.indexOf(".") >= 0 ? fixed.replace(/0+$/, "").replace(/\.$/, "") : fixed;
+    var text;
+    if (exponent < -4 || exponent >= 6) {
+      var mantissa = (head[0] + "." + head.slice(1)).replace(/0+$/, "").replace(/\.$/, "");
+      text = mantissa + "e" + (exponent < 0 ? "-" : "+") + (Math.abs(exponent) < 10 ? "0" : "") + Math.abs(exponent);
+    } else if (exponent >= 0) {
+      text = (head.slice(0, exponent + 1) + "." + head.slice(exponent + 1)).replace(/\.?0*$/, "");
+    } else {
+      text = ("0." + "0".repeat(-exponent - 1) + head).replace(/0+$/, "");
+    }
+    return (value < 0 ? "-" : "") + text;
   }
 
   function total(zone) {
