@@ -191,3 +191,24 @@ def test_numbers_are_written_as_the_check_writes_them(tmp_path):
     out = subprocess.run([NODE, "-e", script, str(verdict), str(data)], capture_output=True, text=True,
                          check=True, env=node_env())
     assert json.loads(out.stdout) == [number(v) for v in values]
+
+
+def test_calls_before_any_level_say_so(web_engine):
+    import subprocess
+
+    from conftest import NODE, node_env
+
+    if NODE is None:
+        pytest.skip("node is not installed")
+    script = ("require(process.argv[1])().then(e => { const out = [];"
+              "for (const call of ['step', 'world', 'reset']) { try { e[call](); out.push('no error'); }"
+              "  catch (err) { out.push(err.message); } }"
+              "e.load('{\"id\": \"r\"}'); out.push(JSON.parse(e.step()).meta.status);"
+              "console.log(JSON.stringify(out)); });")
+    out = subprocess.run([NODE, "-e", script, str(web_engine)], capture_output=True, text=True, check=True,
+                         env=node_env())
+    assert json.loads(out.stdout) == [
+        "no level is loaded: load one before stepping",
+        "no level is loaded: load one before asking for its world",
+        "no level is loaded: load one before resetting",
+        "FINISHED"]
