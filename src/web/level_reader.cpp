@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <limits>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -76,9 +75,42 @@ std::string describe(const json& value) {
     return text.size() <= 60 ? text : text.substr(0, 57) + "...";
 }
 
+// A fault found while reading one zone; `path` is relative to that zone until read_level prefixes
+// the zone's own path (built only then, so a deep tree costs no path text per level).
+struct Fault {
+    std::string path, expected, found;
+};
+
 [[noreturn]] void fail(const std::string& path, const std::string& expected, const std::string& found) {
-    throw LevelError((path.empty() ? std::string("(top level)") : path) + ": expected " + expected + ", found " + found);
+    throw Fault{path, expected, found};
 }
+
+std::string join(const std::string& base, const std::string& rest) {
+    if (base.empty()) return rest;
+    if (rest.empty()) return base;
+    return base + (rest.front() == '[' ? "" : ".") + rest;
+}
+
+// Where each zone lies: its parent's entry and its index among the parent's sub-zones.
+struct Place {
+    std::size_t parent;
+    std::size_t index;
+};
+constexpr std::size_t kNoParent = static_cast<std::size_t>(-1);
+
+std::string zone_path(const std::vector<Place>& places, std::size_t place, const std::string& base) {
+    std::vector<std::size_t> indices;
+    for (; places[place].parent != kNoParent; place = places[place].parent) indices.push_back(places[place].index);
+    std::string path = base;
+    for (auto i = indices.rbegin(); i != indices.rend(); ++i) path = join(path, "sub_environments[" + std::to_string(*i) + "]");
+    return path;
+}
+
+struct Pending {
+    const json* raw;
+    std::size_t place;
+    std::shared_ptr<Environment> zone;
+};
 
 void check_keys(const json& object, std::initializer_list<const char*> allowed, const std::string& path) {
     for (const auto& item : object.items()) {
@@ -186,19 +218,22 @@ AgentPtr read_agent(const json& raw, const std::string& path) {
 }
 
 // Fills `zone` from its JSON and queues its sub-zones, already attached, for the same treatment.
-void read_zone(const json& raw, const std::string& path, Environment& zone,
-               std::vector<std::tuple<const json*, std::string, std::shared_ptr<Environment>>>& pending) {
-    for (std::size_t i = 0; i < list(raw, "charges", path).size(); ++i) {
-        zone.add_charge(read_charge(raw["charges"][i], at(path, "charges") + "[" + std::to_string(i) + "]"));
+// Fills `zone` from its JSON (paths in faults relative to it) and queues its sub-zones, already
+// attached, for the same treatment.
+void read_zone(const json& raw, Environment& zone, std::size_t place, std::vector<Place>& places,
+               std::vector<Pending>& pending) {
+    const json& charges = list(raw, "charges", "");
+    for (std::size_t i = 0; i < charges.size(); ++i) {
+        zone.add_charge(read_charge(charges[i], "charges[" + std::to_string(i) + "]"));
     }
-    const json& agents = list(raw, "agents", path);
+    const json& agents = list(raw, "agents", "");
     for (std::size_t i = 0; i < agents.size(); ++i) {
-        zone.add_magician(read_agent(agents[i], at(path, "agents") + "[" + std::to_string(i) + "]"));
+        zone.add_magician(read_agent(agents[i], "agents[" + std::to_string(i) + "]"));
     }
-    const json& subs = list(raw, "sub_environments", path);
+    const json& subs = list(raw, "sub_environments", "");
     std::vector<std::shared_ptr<Environment>> children;
     for (std::size_t i = 0; i < subs.size(); ++i) {
-        const std::string where = at(path, "sub_environments") + "[" + std::to_string(i) + "]";
+        const std::string where = "sub_environments[" + std::to_string(i) + "]";
         if (!subs[i].is_object()) fail(where, "a zone object", describe(subs[i]));
         auto child = std::make_shared<Environment>(text(require(subs[i], "id", where), at(where, "id")));
         zone.add_environment(child);
@@ -206,7 +241,8 @@ void read_zone(const json& raw, const std::string& path, Environment& zone,
     }
     // Pushed in reverse, so the zones are filled in list order.
     for (std::size_t i = subs.size(); i-- > 0;) {
-        pending.emplace_back(&subs[i], at(path, "sub_environments") + "[" + std::to_string(i) + "]", children[i]);
+        places.push_back({place, i});
+        pending.push_back({&subs[i], places.size() - 1, children[i]});
     }
 }
 
@@ -231,33 +267,42 @@ std::shared_ptr<Environment> read_level(const std::string& level_text) {
     } catch (const json::parse_error& err) {
         throw LevelError(std::string("expected valid JSON: ") + err.what());
     }
-    const json* world = &document;
-    std::string path;
-    bool bare = true;
-    if (!document.is_object()) fail("", "a level object, a zone or a frame report", describe(document));
-    if (document.contains("format") || document.contains("world")) {
-        check_keys(document, {"format", "title", "description", "world"}, "");
-        const json& format = require(document, "format", "");
-        if (!(format.is_number_integer() && format.get<long long>() == 1)) fail("format", "1", describe(format));
-        for (const char* key : {"title", "description"}) {
-            if (document.contains(key)) text(document[key], key);
+    std::string base;
+    std::vector<Place> places{{kNoParent, 0}};
+    std::size_t place = 0;
+    try {
+        const json* world = &document;
+        bool bare = true;
+        if (!document.is_object()) fail("", "a level object, a zone or a frame report", describe(document));
+        if (document.contains("format") || document.contains("world")) {
+            check_keys(document, {"format", "title", "description", "world"}, "");
+            const json& format = require(document, "format", "");
+            if (!(format.is_number_integer() && format.get<long long>() == 1)) fail("format", "1", describe(format));
+            for (const char* key : {"title", "description"}) {
+                if (document.contains(key)) text(document[key], key);
+            }
+            world = &require(document, "world", "");
+            base = "world";
+            bare = false;
         }
-        world = &require(document, "world", "");
-        path = "world";
-        bare = false;
+        check_zone(*world, "", bare);
+        auto root = std::make_shared<Environment>((*world)["id"].get<std::string>());
+        std::vector<Pending> pending{{world, 0, root}};
+        while (!pending.empty()) {
+            Pending next = std::move(pending.back());
+            pending.pop_back();
+            place = next.place;
+            check_zone(*next.raw, "", bare && next.raw == world);
+            read_zone(*next.raw, *next.zone, next.place, places, pending);
+            auto frozen = next.raw->find("is_time_frozen");
+            if (frozen != next.raw->end()) next.zone->is_time_frozen = frozen->get<bool>();
+        }
+        return root;
+    } catch (const Fault& fault) {
+        const std::string path = join(zone_path(places, place, base), fault.path);
+        throw LevelError((path.empty() ? std::string("(top level)") : path) + ": expected " + fault.expected +
+                         ", found " + fault.found);
     }
-    check_zone(*world, path, bare);
-    auto root = std::make_shared<Environment>(text((*world)["id"], at(path, "id")));
-    std::vector<std::tuple<const json*, std::string, std::shared_ptr<Environment>>> pending{{world, path, root}};
-    while (!pending.empty()) {
-        auto [raw, where, zone] = std::move(pending.back());
-        pending.pop_back();
-        check_zone(*raw, where, bare && raw == world);
-        read_zone(*raw, where, *zone, pending);
-        auto frozen = raw->find("is_time_frozen");
-        if (frozen != raw->end()) zone->is_time_frozen = frozen->get<bool>();
-    }
-    return root;
 }
 
 }  // namespace orv::web
