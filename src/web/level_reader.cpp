@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -261,11 +262,30 @@ void check_zone(const json& raw, const std::string& path, bool top) {
 }  // namespace
 
 std::shared_ptr<Environment> read_level(const std::string& level_text) {
+    // The parser keeps the last of a key written twice; the keys of every open object are noted,
+    // so that such a level is refused as the toolkit refuses it.
+    std::vector<std::set<std::string>> open_objects;
+    std::string twice;
+    const json::parser_callback_t note_keys = [&](int, json::parse_event_t event, json& parsed) {
+        if (event == json::parse_event_t::object_start) {
+            open_objects.emplace_back();
+        } else if (event == json::parse_event_t::object_end) {
+            open_objects.pop_back();
+        } else if (event == json::parse_event_t::key && !open_objects.back().insert(parsed.get<std::string>()).second &&
+                   twice.empty()) {
+            twice = parsed.get<std::string>();
+        }
+        return true;
+    };
     json document;
     try {
-        document = json::parse(level_text);
+        document = json::parse(level_text, note_keys);
     } catch (const json::parse_error& err) {
         throw LevelError(std::string("expected valid JSON: ") + err.what());
+    }
+    if (!twice.empty()) {
+        throw LevelError("expected each key once in every object, found " + json(twice).dump(-1, ' ', false,
+                         json::error_handler_t::replace) + " twice");
     }
     std::string base;
     std::vector<Place> places{{kNoParent, 0}};

@@ -94,7 +94,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Refusal{R"({"id": "r", "sub_environments": [{"id": "s", "agents": [{"name": "equals",
                               "visual_id": "g", "target_value": "5"}]}]})",
                               "sub_environments[0].agents[0].target_value: expected a number (or null for NaN), found \"5\""},
-                      Refusal{"{\"id\": \"" + std::string(100, 'x') + "\", \"charges\": 7}", "found 7"}));
+                      Refusal{"{\"id\": \"" + std::string(100, 'x') + "\", \"charges\": 7}", "found 7"},
+                      Refusal{R"({"id": "r", "sub_environments": [{"id": "s", "id": "t"}]})",
+                              "expected each key once in every object, found \"id\" twice"}));
 
 TEST(LevelReader, NullMagnitudesAndTargetsAreNaN) {
     auto root = read_level(R"({"id": "r", "charges": [{"magnitude": null, "polarity": "neutral", "visual_id": "n"}],
