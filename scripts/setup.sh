@@ -8,8 +8,9 @@ VENV="$ROOT/.venv"
 
 say() { printf '[setup] %s\n' "$*" >&2; }
 
-# Debian packages the build and the tests need.
-APT_PACKAGES=(libgtest-dev chromium chromium-driver)
+# Debian packages the build and the tests need: GoogleTest, headless Chromium and its driver,
+# and emscripten with the acorn parser its JavaScript optimiser loads (the web build of the engine).
+APT_PACKAGES=(libgtest-dev chromium chromium-driver emscripten node-acorn)
 missing=()
 for pkg in "${APT_PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")

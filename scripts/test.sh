@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds everything that is missing, then runs every test: the engine's C++ tests (ctest)
-# and the Python suite (pytest) against the installed module.
+# and the Python suite (pytest) against the installed module and the web engine.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$ROOT/scripts/setup.sh"
@@ -11,6 +11,10 @@ cmake -S . -B build/engine -G Ninja -DCMAKE_MAKE_PROGRAM="$VENV/bin/ninja" -DORV
   -DORV_BUILD_EXAMPLES=ON -DPython_EXECUTABLE="$VENV/bin/python" >/dev/null
 cmake --build build/engine -j "$(nproc)"
 ctest --test-dir build/engine --output-on-failure -j "$(nproc)"
+
+# The web engine (build/web, incremental), which the studio's tests run under node and in Chromium.
+echo "== web engine (emscripten)"
+bash "$ROOT/scripts/web.sh"
 
 echo "== module and toolkit tests (Python)"
 "$VENV/bin/python" -m pytest -q "$@"

@@ -251,6 +251,14 @@ def cmd_view(args) -> int:
     return 0
 
 
+def cmd_studio(args) -> int:
+    studio = importlib.import_module("orv.studio")
+    level = load_level(find_level(args.level)) if args.level else None
+    path = studio.write_html(args.html, level)
+    _note(f"Wrote the studio page {path}; open it in a browser.")
+    return 0
+
+
 def _frame_count(text: str) -> int:
     try:
         value = int(text)
@@ -310,6 +318,15 @@ def parser() -> argparse.ArgumentParser:
     view.add_argument("run", metavar="RUN.jsonl")
     view.add_argument("--html", metavar="FILE", help="the page to write (default: RUN.html)")
     view.set_defaults(func=cmd_view)
+
+    studio = sub.add_parser("studio", help="write a page that edits, plays and checks a level in the browser",
+                            description="Write one self-contained page with the engine inside: open a level "
+                            "file or a bundled level, edit its zones, charges and agents, step or play it, see "
+                            "the verdict, and save the level and the run. Needs the web engine "
+                            "(`bash scripts/web.sh`).")
+    studio.add_argument("level", nargs="?", metavar="LEVEL", help="the level to start from (default: the first bundled one)")
+    studio.add_argument("--html", metavar="FILE", default="studio.html", help="the page to write (default: studio.html)")
+    studio.set_defaults(func=cmd_studio)
     return p
 
 

@@ -3,8 +3,12 @@
 // walk of the document finds; the thread's stack bounds are looked up once per thread.
 #include "model/json_text.h"
 
+#ifdef __EMSCRIPTEN__
+#include <emscripten/stack.h>
+#else
 #include <pthread.h>
 #include <sys/resource.h>
+#endif
 
 #include <cstdint>
 #include <stdexcept>
@@ -30,6 +34,10 @@ constexpr std::size_t kStackPerLevel = 512;
 // Left untouched below the writer for whatever it calls (allocation, formatting).
 constexpr std::size_t kStackReserve = 128 * 1024;
 
+#ifdef __EMSCRIPTEN__
+// WebAssembly keeps its own stack in linear memory, and the runtime knows its bounds.
+std::size_t stack_left() { return emscripten_stack_get_free(); }
+#else
 // The lowest address of the calling thread's stack, or 0 when it cannot be found. The C library
 // finds the main thread's stack by reading the process's memory map, which takes far longer than
 // writing a small document, so the answer is kept per thread. The main thread's stack can grow as
@@ -61,6 +69,7 @@ std::size_t stack_left() {
     const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
     return bottom != 0 && here > bottom ? here - bottom : 0;
 }
+#endif
 
 }  // namespace
 

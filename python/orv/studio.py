@@ -1,0 +1,157 @@
+"""The studio: one self-contained page that builds, plays and checks a level with the engine itself.
+
+`render_html(level)` inlines the web build of the engine (one JavaScript file with the WebAssembly
+inside, made by ``bash scripts/web.sh``), the replay viewer's drawing, the studio's verdict and
+editor, and every bundled level; the page loads nothing from the network. `orv studio` writes it.
+
+    python -m orv.studio [LEVEL] [--html FILE] [--screenshot PNG] [--frames N]
+
+also photographs the page in headless Chromium (as ``python -m orv.viewer`` does).
+"""
+
+from __future__ import annotations
+
+import argparse
+import html
+import json
+import os
+import re
+import shutil
+import sys
+from importlib import resources
+from pathlib import Path
+
+from .levels import ToolkitError, bundled_levels, find_level, level_document, load_level
+from .viewer import reports_json
+
+# Where the engine's web build is looked for: this variable, then a copy shipped in the package,
+# then the build folder of the source tree that the package is installed from (editable installs).
+ENGINE_ENV = "ORV_WEB_ENGINE"
+ENGINE_NAME = "orv_web.js"
+BUILT_ENGINE = Path(__file__).resolve().parents[2] / "build" / "web" / "src" / "web" / ENGINE_NAME
+
+
+class StudioError(ToolkitError):
+    """The studio page cannot be written (the web engine is missing)."""
+
+
+def _asset(folder: str, name: str) -> str:
+    return (resources.files("orv") / folder / name).read_text(encoding="utf-8")
+
+
+def engine_path() -> Path:
+    """The web engine's .js file; a StudioError says in one line what is missing."""
+    if os.environ.get(ENGINE_ENV):
+        candidates = [Path(os.environ[ENGINE_ENV])]
+    else:
+        shipped = resources.files("orv") / "studio" / ENGINE_NAME
+        candidates = [Path(str(shipped)), BUILT_ENGINE]
+    for path in candidates:
+        if path.is_file():
+            return path
+    where = candidates[-1]
+    if shutil.which("emcc") is None:
+        raise StudioError(f"the web engine ({where}) is not built, and emscripten is not installed: install Debian's "
+                          "emscripten and node-acorn (scripts/setup.sh does), then run `bash scripts/web.sh`")
+    raise StudioError(f"the web engine ({where}) is not built: run `bash scripts/web.sh`")
+
+
+def _document(level) -> dict:
+    """A level as the page holds it: the world as the engine writes it, in a format-1 document."""
+    return level_document(json.loads(level.build().to_json()), level.title, level.description)
+
+
+def _script_safe(text: str, what: str) -> str:
+    if re.search(r"</script|<!--", text, re.IGNORECASE):
+        raise StudioError(f"{what} contains text that would end its <script> element")
+    return text
+
+
+def render_html(level=None, engine: Path | None = None) -> str:
+    """The studio page, opened on `level` (a loaded Level; the first bundled level when None)."""
+    engine_text = (engine or engine_path()).read_text(encoding="utf-8")
+    bundled = [(f.name[:-5], load_level(f)) for f in bundled_levels()]
+    start = level or bundled[0][1]
+    start_name = Path(start.source).stem
+    parts = {
+        "TITLE": html.escape(start.title, quote=True),
+        "VIEWER_CSS": _asset("viewer", "viewer.css"),
+        "CSS": _asset("studio", "studio.css"),
+        "ENGINE": _script_safe(engine_text, "the web engine"),
+        "VIEWER_JS": _asset("viewer", "viewer.js"),
+        "VERDICT_JS": _asset("studio", "verdict.js"),
+        "JS": _asset("studio", "studio.js"),
+        "LEVELS": reports_json([{"name": name, "level": _document(lv)} for name, lv in bundled]),
+        "START": reports_json({"name": start_name, "level": _document(start)}),
+    }
+    return re.sub(r"\{\{([A-Z_]+)\}\}", lambda m: parts[m.group(1)], _asset("studio", "page.html"))
+
+
+def write_html(path, level=None, engine: Path | None = None) -> Path:
+    path = Path(path)
+    path.write_text(render_html(level, engine), encoding="utf-8")
+    return path
+
+
+def open_page(driver, html_path, timeout: float = 30):
+    """Opens a studio page in a Selenium driver and waits until its engine has started."""
+    from selenium.webdriver.support.ui import WebDriverWait
+
+    driver.get(Path(html_path).resolve().as_uri())
+    WebDriverWait(driver, timeout).until(
+        lambda d: d.execute_script("return document.getElementById('studio').dataset.ready === 'true'"
+                                   " || !document.querySelector('[data-testid=error]').hidden"))
+    error = driver.execute_script("var e = document.querySelector('[data-testid=error]'); return e.hidden ? '' : e.textContent")
+    if error:
+        raise StudioError(f"the studio page did not start: {error}")
+
+
+def screenshot(html_path, png_path, frames: int = 0, width: int = 1280, height: int = 900) -> Path:
+    """Opens a studio page in headless Chromium, steps `frames` frames and saves a PNG of it."""
+    import tempfile
+
+    from .viewer import launch_browser
+
+    png_path = Path(png_path)
+    with tempfile.TemporaryDirectory(prefix="orv-chromium-") as profile:
+        driver = launch_browser(profile, width, height)
+        try:
+            open_page(driver, html_path)
+            for _ in range(frames):
+                driver.execute_script("window.orvStudio.step()")
+            driver.find_element("css selector", "main").screenshot(str(png_path))
+        finally:
+            driver.quit()
+    return png_path
+
+
+def main(argv=None) -> int:
+    parser = argparse.ArgumentParser(prog="python -m orv.studio", description=__doc__.split("\n\n")[0])
+    parser.add_argument("level", nargs="?", help="level file or bundled level (default: the first one)")
+    parser.add_argument("--html", metavar="FILE", help="write the studio page here")
+    parser.add_argument("--screenshot", metavar="PNG", help="save a picture of the page here")
+    parser.add_argument("--frames", type=int, default=0, help="frames to run before the picture (default 0)")
+    args = parser.parse_args(argv)
+    if not (args.html or args.screenshot):
+        parser.error("nothing to do: give --html and/or --screenshot")
+    try:
+        level = load_level(find_level(args.level)) if args.level else None
+        if args.screenshot:
+            import tempfile
+
+            with tempfile.TemporaryDirectory(prefix="orv-studio-") as tmp:
+                page = write_html(args.html or Path(tmp) / "studio.html", level)
+                screenshot(page, args.screenshot, args.frames)
+        else:
+            write_html(args.html, level)
+    except ToolkitError as err:
+        print(f"python -m orv.studio: {err}", file=sys.stderr)
+        return 2
+    for path in (args.html, args.screenshot):
+        if path:
+            print(f"wrote {path}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,58 @@
+"""`orv studio`: the page it writes, and the one line it says when the web engine is missing."""
+
+import json
+import os
+import re
+import subprocess
+import sys
+
+import pytest
+
+from orv import studio
+
+
+def orv(*args, env=None):
+    return subprocess.run([sys.executable, "-m", "orv", *args], capture_output=True, text=True,
+                          env={**os.environ, **(env or {})})
+
+
+@pytest.mark.parametrize("path, says", [
+    ("", "run `bash scripts/web.sh`"),          # emscripten is there: build the engine
+    ("/usr/bin/true", "emscripten is not installed"),  # not even emscripten
+])
+def test_missing_engine_is_one_line(tmp_path, path, says):
+    env = {studio.ENGINE_ENV: str(tmp_path / "nowhere.js")}
+    if path:
+        env["PATH"] = str(tmp_path)  # no emcc on it
+    elif not studio.shutil.which("emcc"):
+        pytest.skip("emscripten is not installed here")
+    result = orv("studio", "--html", str(tmp_path / "s.html"), env=env)
+    assert result.returncode == 2 and result.stdout == ""
+    assert result.stderr.count("\n") == 1 and result.stderr.startswith("orv: the web engine (")
+    assert says in result.stderr and str(tmp_path / "nowhere.js") in result.stderr
+    assert not (tmp_path / "s.html").exists()
+
+
+def test_page_is_self_contained_and_opens_on_the_level(web_engine, tmp_path):
+    level = tmp_path / "odd.json"
+    title = "</script><!-- & \u00fc"
+    level.write_text(json.dumps({"format": 1, "title": title, "world": {"id": "</script>"}}), encoding="utf-8")
+    result = orv("studio", str(level), "--html", str(tmp_path / "s.html"))
+    assert result.returncode == 0, result.stderr
+    page = (tmp_path / "s.html").read_text(encoding="utf-8")
+    assert "default-src 'none'" in page and "connect-src" not in page
+    assert web_engine.read_text(encoding="utf-8") in page
+    # Every script element is closed by its own tag: no level text can end one early.
+    assert page.count("<script") == page.count("</script>") == 8
+    start = re.search(r'<script type="application/json" id="orv-start">(.*?)</script>', page).group(1)
+    assert json.loads(start)["level"] == {"format": 1, "title": title, "description": "", "world": {
+        "agents": [], "charges": [], "id": "</script>", "is_time_frozen": False, "sub_environments": []}}
+    levels = re.search(r'<script type="application/json" id="orv-levels">(.*?)</script>', page).group(1)
+    assert [e["name"] for e in json.loads(levels)][:2] == ["01_first_light", "02_the_tally"]
+
+
+def test_engine_text_that_would_end_a_script_is_refused(tmp_path):
+    fake = tmp_path / "engine.js"
+    fake.write_text("var x = '</script>';", encoding="utf-8")
+    with pytest.raises(studio.StudioError, match="would end its <script> element"):
+        studio.render_html(engine=fake)
