@@ -1,5 +1,6 @@
 // The orv_engine extension module: registers the engine's types for CPython 3.12.
 // Every body here converts arguments and results and calls the engine; the rules live in the engine.
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "agents/unary.h"
 #include "bindings/charge_handle.h"
 #include "model/environment.h"
+#include "model/json_release.h"
 #include "model/json_text.h"
 #include "sequencer/sequencer.h"
 
@@ -59,6 +61,14 @@ void refuse_none(const Zone& zone, const char* call, const char* argument) {
 
 PYBIND11_MODULE(orv_engine, m) {
     m.doc() = "Quellmoor Engine Python Bindings";
+    // The C++ runtime's per-thread exception state and the engine's per-thread stack bounds live in
+    // thread-local storage of libraries loaded after the interpreter started, which the C library
+    // sets up for a thread on first use and aborts the process if it cannot. Using them here, while
+    // memory is still to be had, means the importing thread never meets that on its first failure.
+    // (The runtime declares uncaught_exceptions pure, so its result must be kept for the call to stay.)
+    static volatile int exceptions_in_flight = std::uncaught_exceptions();
+    static_cast<void>(exceptions_in_flight);
+    static_cast<void>(orv::writable_depth());
 
     py::enum_<orv::ChargePolarity>(m, "ChargePolarity")
         .value("POSITIVE", orv::ChargePolarity::POSITIVE)
@@ -80,7 +90,12 @@ PYBIND11_MODULE(orv_engine, m) {
     def_named_property(
         charge, "visual_id", [](ChargeHandle& self) { return self.get().visual_id; },
         [](ChargeHandle& self, std::string value) { self.get().visual_id = std::move(value); });
-    charge.def("to_json", [](ChargeHandle& self) { return orv::to_text(self.get().to_json()); });
+    charge.def("to_json", [](ChargeHandle& self) {
+        orv::ReleasePath path(1);
+        nlohmann::json object = self.get().to_json();
+        orv::ReleasedAtExit released(object, path);
+        return orv::to_text(object, 1);
+    });
 
     py::class_<orv::Environment, Zone> environment(m, "Environment");
     environment.def(py::init<std::string>(), py::arg("id"));
@@ -104,10 +119,10 @@ PYBIND11_MODULE(orv_engine, m) {
     environment
         .def("to_json",
              [](const orv::Environment& self) {
-                 nlohmann::json document = self.to_json();
-                 std::string text = orv::to_text(document, self.json_depth());
-                 orv::release(document);
-                 return text;
+                 orv::ReleasePath path;
+                 nlohmann::json document = self.to_json(path);
+                 orv::ReleasedAtExit released(document, path);
+                 return orv::to_text(document, self.json_depth());
              })
         .def(
             "add_charge",
@@ -159,9 +174,8 @@ PYBIND11_MODULE(orv_engine, m) {
         .def("next_frame",
              [](orv::NarrativeSequencer& self) {
                  nlohmann::json report = self.NextFrame();
-                 std::string text = self.report_text(report);
-                 orv::release(report);
-                 return text;
+                 orv::ReleasedAtExit released(report, self.report_path);
+                 return self.report_text(report);
              });
     def_named_field(sequencer, "is_finished", &orv::NarrativeSequencer::is_finished);
     def_named_field(sequencer, "current_frame", &orv::NarrativeSequencer::current_frame);

@@ -138,20 +138,29 @@ bool NarrativeSequencer::check_and_collapse(Environment* env) {
 }
 
 nlohmann::json NarrativeSequencer::generate_response(std::string status, std::string message) {
-    nlohmann::json document = root_environment->to_json();
-    nlohmann::json meta = nlohmann::json::object();
-    meta["frame_index"] = nlohmann::json::number_integer_t{current_frame};
-    meta["status"] = std::move(status);
-    meta["message"] = std::move(message);
-    if (last_event) {
-        meta["last_event"] = {{"agent_name", last_event->agent_name},
-                              {"visual_id", last_event->visual_id},
-                              {"type", last_event->type},
-                              {"description", last_event->description}};
-    } else {
-        meta["last_event"] = nullptr;
+    using json = nlohmann::json;
+    // "meta" is at level 2 of the report and its "last_event" object at level 3.
+    report_path.reserve(3);
+    json document = root_environment->to_json(report_path);
+    try {
+        // Built where it stands in the report, so that a failure leaves one document to release.
+        auto& meta = document["meta"];
+        meta = json::object();
+        meta["frame_index"] = json::number_integer_t{current_frame};
+        meta["status"] = std::move(status);
+        meta["message"] = std::move(message);
+        auto& event = meta["last_event"];
+        if (last_event) {
+            event = json::object();
+            event["agent_name"] = last_event->agent_name;
+            event["visual_id"] = last_event->visual_id;
+            event["type"] = last_event->type;
+            event["description"] = last_event->description;
+        }
+    } catch (...) {
+        release(document, report_path);  // the library's destructor would allocate
+        throw;
     }
-    document["meta"] = std::move(meta);
     return document;
 }
 
