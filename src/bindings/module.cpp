@@ -1,6 +1,7 @@
 // The orv_engine extension module: registers the engine's types for CPython 3.12.
 // Every body here converts arguments and results and calls the engine; the rules live in the engine.
 #include <exception>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "agents/powers.h"
 #include "agents/unary.h"
 #include "bindings/charge_handle.h"
+#include "bindings/initialised.h"
 #include "model/environment.h"
 #include "model/json_release.h"
 #include "model/json_text.h"
@@ -51,6 +53,14 @@ void def_named_field(Class& cls, const char* name, Field Type::*field) {
         [field](Type& self, Field value) { self.*field = std::move(value); });
 }
 
+// Objects made by __new__ alone are refused by every call (see bindings/initialised.h), and so is a
+// second call of an initialiser on a live object.
+template <typename T, typename Class>
+void guard_initialisation(Class& cls, std::initializer_list<const char*> initialisers) {
+    for (const char* name : initialisers) orv::bindings::refuse_second_initialisation<T>(cls, name);
+    orv::bindings::guard_conduit<T>(cls);
+}
+
 void refuse_none(const Zone& zone, const char* call, const char* argument) {
     if (!zone) {
         throw py::type_error(std::string(call) + ": argument '" + argument + "' must be an Environment, not None");
@@ -70,8 +80,8 @@ PYBIND11_MODULE(orv_engine, m) {
     static_cast<void>(exceptions_in_flight);
     static_cast<void>(orv::writable_depth());
 
-    py::enum_<orv::ChargePolarity>(m, "ChargePolarity")
-        .value("POSITIVE", orv::ChargePolarity::POSITIVE)
+    py::enum_<orv::ChargePolarity> polarity(m, "ChargePolarity");
+    polarity.value("POSITIVE", orv::ChargePolarity::POSITIVE)
         .value("NEGATIVE", orv::ChargePolarity::NEGATIVE)
         .value("NEUTRAL", orv::ChargePolarity::NEUTRAL)
         .export_values();
@@ -179,4 +189,9 @@ PYBIND11_MODULE(orv_engine, m) {
              });
     def_named_field(sequencer, "is_finished", &orv::NarrativeSequencer::is_finished);
     def_named_field(sequencer, "current_frame", &orv::NarrativeSequencer::current_frame);
+
+    guard_initialisation<orv::ChargePolarity>(polarity, {"__init__", "__setstate__"});
+    guard_initialisation<ChargeHandle>(charge, {"__init__"});
+    guard_initialisation<orv::Environment>(environment, {"__init__"});
+    guard_initialisation<orv::NarrativeSequencer>(sequencer, {"__init__"});
 }
