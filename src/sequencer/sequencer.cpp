@@ -76,11 +76,13 @@ nlohmann::json NarrativeSequencer::NextFrame() {
             continue;
         }
         zone->touch_charges();
-        last_event = FrameEvent{agent->name, agent->visual_id, ORV_FRAME_EVENT_CAST_SPELL,
-                                agent->name + " executed operation in " + zone->id};
+        // The agent leaves its zone before the event, which allocates, is written: a frame that runs
+        // out of memory here still leaves no agent behind that has cast.
         auto& agents = zone->agents;
         auto held = std::find(agents.begin(), agents.end(), agent);
         if (held != agents.end()) agents.erase(held);
+        last_event = FrameEvent{agent->name, agent->visual_id, ORV_FRAME_EVENT_CAST_SPELL,
+                                agent->name + " executed operation in " + zone->id};
         someone_cast = true;
         break;
     }
