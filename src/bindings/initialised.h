@@ -32,11 +32,19 @@ void require_initialised(pybind11::handle object) {
     }
 }
 
-// A caster of T's objects (Base) that first refuses an object whose __init__ never ran.
+// Sets up, on the calling thread, the thread-local storage of the C++ runtime (its exception state)
+// and of this module. The C library does that on first use and ends the process when it has no
+// memory for it, so it is done at every call that reaches the engine, before the engine can run out
+// of memory, rather than at the thread's first exception.
+void prepare_thread();
+
+// A caster of T's objects (Base) that first refuses an object whose __init__ never ran. Every bound
+// call passes its engine objects through one, so it also prepares the calling thread.
 template <typename T, typename Base>
 class InitialisedCaster : public Base {
 public:
     bool load(pybind11::handle source, bool convert) {
+        prepare_thread();
         require_initialised<T>(source);
         return Base::load(source, convert);
     }

@@ -71,14 +71,7 @@ void refuse_none(const Zone& zone, const char* call, const char* argument) {
 
 PYBIND11_MODULE(orv_engine, m) {
     m.doc() = "Quellmoor Engine Python Bindings";
-    // The C++ runtime's per-thread exception state and the engine's per-thread stack bounds live in
-    // thread-local storage of libraries loaded after the interpreter started, which the C library
-    // sets up for a thread on first use and aborts the process if it cannot. Using them here, while
-    // memory is still to be had, means the importing thread never meets that on its first failure.
-    // (The runtime declares uncaught_exceptions pure, so its result must be kept for the call to stay.)
-    static volatile int exceptions_in_flight = std::uncaught_exceptions();
-    static_cast<void>(exceptions_in_flight);
-    static_cast<void>(orv::writable_depth());
+    orv::bindings::prepare_thread();  // the importing thread (see bindings/initialised.h)
 
     py::enum_<orv::ChargePolarity> polarity(m, "ChargePolarity");
     polarity.value("POSITIVE", orv::ChargePolarity::POSITIVE)

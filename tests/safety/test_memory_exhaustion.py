@@ -1,6 +1,10 @@
 """Running out of memory: under an address-space cap every operation raises MemoryError or succeeds,
 and the world stays whole, usable and droppable. Each sweep runs in a child interpreter and steps the
 cap's headroom over the whole range in which the operation runs out part way."""
+import subprocess
+import sys
+import textwrap
+
 import pytest
 
 from child import SANITIZED, run_child
@@ -127,3 +131,60 @@ def test_dropping_a_large_world_with_no_headroom(kind):
         print(json.dumps([capped(0, drop), shape(world(3))]))
     """)
     assert found == ["ok", [3, 0, 2]]
+
+
+THREAD = """
+import ctypes, json, resource, threading
+INF = resource.RLIM_INFINITY
+libc = ctypes.CDLL(None)
+libc.malloc.restype = ctypes.c_void_p
+
+def exhaust():
+    '''caps the address space near what is mapped and uses up the C library's heap'''
+    mapped = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
+    resource.setrlimit(resource.RLIMIT_AS, (mapped + (1 << 20), INF))
+    size = 1 << 20
+    while size >= 16:
+        while libc.malloc(size):
+            pass
+        size //= 2
+
+def on_a_new_thread(work):
+    found = []
+    thread = threading.Thread(target=lambda: found.append(work()))
+    thread.start()
+    thread.join()
+    resource.setrlimit(resource.RLIMIT_AS, (INF, INF))
+    print(json.dumps(found))
+"""
+
+
+def test_a_thread_that_used_the_module_survives_its_first_failure_with_memory_exhausted():
+    found = run_child(prelude=THREAD, script="""
+        import orv_engine as oe
+        bad = oe.Environment(b"\\xff")
+        def work():
+            bad.is_time_frozen  # the thread's first call into the module, while memory is to be had
+            exhaust()
+            try:
+                bad.to_json()
+            except (RuntimeError, MemoryError) as error:  # MemoryError, or the invalid UTF-8 refused
+                return type(error).__name__
+        on_a_new_thread(work)
+    """)
+    assert found in (["MemoryError"], ["RuntimeError"])
+
+
+def test_the_c_library_ends_a_thread_whose_first_use_of_the_cxx_runtime_finds_no_memory():
+    """The abort that remains comes from below the module: the C library sets up the C++ runtime's
+    thread-local state on a thread's first use and ends the process when it cannot. The module does
+    that on every call (so a thread's first exception finds it ready), but a thread whose very first
+    call comes with memory already exhausted meets it, as this child without the module does."""
+    child = subprocess.run([sys.executable, "-c", THREAD + textwrap.dedent("""
+        runtime = ctypes.CDLL("libstdc++.so.6")  # the C++ runtime alone, without orv_engine
+        def work():
+            exhaust()
+            return runtime._ZSt19uncaught_exceptionsv()  # its first use on this thread
+        on_a_new_thread(work)
+    """)], capture_output=True, text=True, timeout=120)
+    assert (child.returncode, child.stderr.strip()) == (127, "cannot allocate memory for thread-local data: ABORT")
