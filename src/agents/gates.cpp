@@ -5,6 +5,8 @@
 #include <cmath>
 #include <iterator>
 
+#include "model/json_release.h"
+
 namespace orv {
 
 namespace {
@@ -34,7 +36,12 @@ bool EqualsGate::CastSpell(std::vector<Charge>& charges) {
 
 nlohmann::json EqualsGate::to_json() const {
     nlohmann::json object = MagicianAgent::to_json();
-    add_gate_members(object, is_open, target_value);
+    try {
+        add_gate_members(object, is_open, target_value);
+    } catch (...) {
+        release_flat(object);  // the library's destructor would allocate
+        throw;
+    }
     return object;
 }
 
@@ -56,12 +63,17 @@ bool InequalityGate::CastSpell(std::vector<Charge>& charges) {
 
 nlohmann::json InequalityGate::to_json() const {
     nlohmann::json object = MagicianAgent::to_json();
-    add_gate_members(object, is_open, target_value);
     const char* rule = comparison_type == LESS_THAN      ? "<"
                        : comparison_type == GREATER_THAN ? ">"
                        : comparison_type == LESS_EQUAL   ? "<="
                                                          : ">=";
-    object.get_ref<nlohmann::json::object_t&>().emplace("rule", rule);
+    try {
+        add_gate_members(object, is_open, target_value);
+        object.get_ref<nlohmann::json::object_t&>().emplace("rule", rule);
+    } catch (...) {
+        release_flat(object);  // the library's destructor would allocate
+        throw;
+    }
     return object;
 }
 

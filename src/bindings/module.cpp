@@ -1,5 +1,7 @@
 // The orv_engine extension module: registers the engine's types for CPython 3.12.
 // Every body here converts arguments and results and calls the engine; the rules live in the engine.
+#include <exception>
+#include <initializer_list>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -14,7 +16,9 @@
 #include "agents/powers.h"
 #include "agents/unary.h"
 #include "bindings/charge_handle.h"
+#include "bindings/initialised.h"
 #include "model/environment.h"
+#include "model/json_release.h"
 #include "model/json_text.h"
 #include "sequencer/sequencer.h"
 
@@ -50,6 +54,14 @@ void def_named_field(Class& cls, const char* name, Field Type::*field) {
         [field](Type& self, Field value) { self.*field = std::move(value); });
 }
 
+// Objects made by __new__ alone are refused by every call (see bindings/initialised.h), and so is a
+// second call of an initialiser on a live object.
+template <typename T, typename Class>
+void guard_initialisation(Class& cls, std::initializer_list<const char*> initialisers) {
+    for (const char* name : initialisers) orv::bindings::refuse_second_initialisation<T>(cls, name);
+    orv::bindings::guard_conduit<T>(cls);
+}
+
 void refuse_none(const Zone& zone, const char* call, const char* argument) {
     if (!zone) {
         throw py::type_error(std::string(call) + ": argument '" + argument + "' must be an Environment, not None");
@@ -64,17 +76,17 @@ bool holds_value(py::handle object, const char* type_name) {
         throw py::type_error(std::string("__repr__() needs a ") + type_name + ", not " +
                              py::str(py::type::handle_of(object).attr("__name__")).cast<std::string>());
     }
-    auto* instance = reinterpret_cast<py::detail::instance*>(object.ptr());
-    return instance->get_value_and_holder().holder_constructed();
+    return orv::bindings::initialised<Type>(object);
 }
 
 }  // namespace
 
 PYBIND11_MODULE(orv_engine, m) {
     m.doc() = "Quellmoor Engine Python Bindings";
+    orv::bindings::prepare_thread();  // the importing thread (see bindings/initialised.h)
 
-    py::enum_<orv::ChargePolarity>(m, "ChargePolarity")
-        .value("POSITIVE", orv::ChargePolarity::POSITIVE)
+    py::enum_<orv::ChargePolarity> polarity(m, "ChargePolarity");
+    polarity.value("POSITIVE", orv::ChargePolarity::POSITIVE)
         .value("NEGATIVE", orv::ChargePolarity::NEGATIVE)
         .value("NEUTRAL", orv::ChargePolarity::NEUTRAL)
         .export_values();
@@ -93,7 +105,12 @@ PYBIND11_MODULE(orv_engine, m) {
     def_named_property(
         charge, "visual_id", [](ChargeHandle& self) { return self.get().visual_id; },
         [](ChargeHandle& self, std::string value) { self.get().visual_id = std::move(value); });
-    charge.def("to_json", [](ChargeHandle& self) { return orv::to_text(self.get().to_json()); });
+    charge.def("to_json", [](ChargeHandle& self) {
+        orv::ReleasePath path(1);
+        nlohmann::json object = self.get().to_json();
+        orv::ReleasedAtExit released(object, path);
+        return orv::to_text(object, 1);
+    });
     charge.def("__repr__", [](py::handle object) -> std::string {
         if (!holds_value<ChargeHandle>(object, "Charge")) return "<Charge (not initialised)>";
         try {
@@ -141,10 +158,10 @@ PYBIND11_MODULE(orv_engine, m) {
     environment
         .def("to_json",
              [](const orv::Environment& self) {
-                 nlohmann::json document = self.to_json();
-                 std::string text = orv::to_text(document, self.json_depth());
-                 orv::release(document);
-                 return text;
+                 orv::ReleasePath path;
+                 nlohmann::json document = self.to_json(path);
+                 orv::ReleasedAtExit released(document, path);
+                 return orv::to_text(document, self.json_depth());
              })
         .def(
             "add_charge",
@@ -196,10 +213,14 @@ PYBIND11_MODULE(orv_engine, m) {
         .def("next_frame",
              [](orv::NarrativeSequencer& self) {
                  nlohmann::json report = self.NextFrame();
-                 std::string text = self.report_text(report);
-                 orv::release(report);
-                 return text;
+                 orv::ReleasedAtExit released(report, self.report_path);
+                 return self.report_text(report);
              });
     def_named_field(sequencer, "is_finished", &orv::NarrativeSequencer::is_finished);
     def_named_field(sequencer, "current_frame", &orv::NarrativeSequencer::current_frame);
+
+    guard_initialisation<orv::ChargePolarity>(polarity, {"__init__", "__setstate__"});
+    guard_initialisation<ChargeHandle>(charge, {"__init__"});
+    guard_initialisation<orv::Environment>(environment, {"__init__"});
+    guard_initialisation<orv::NarrativeSequencer>(sequencer, {"__init__"});
 }

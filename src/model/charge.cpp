@@ -2,6 +2,8 @@
 // Only the JSON form lives here; the record itself is plain data.
 #include "model/charge.h"
 
+#include "model/json_release.h"
+
 namespace orv {
 
 namespace {
@@ -20,10 +22,15 @@ const std::string& polarity_text(ChargePolarity polarity) {
 nlohmann::json Charge::to_json() const {
     nlohmann::json object(nlohmann::json::value_t::object);
     auto& members = object.get_ref<nlohmann::json::object_t&>();
-    // Keys in byte order, so each member goes in at the end of the map without a search.
-    members.emplace_hint(members.end(), "magnitude", nlohmann::json::number_float_t{magnitude});
-    members.emplace_hint(members.end(), "polarity", polarity_text(polarity));
-    members.emplace_hint(members.end(), "visual_id", visual_id);
+    try {
+        // Keys in byte order, so each member goes in at the end of the map without a search.
+        members.emplace_hint(members.end(), "magnitude", nlohmann::json::number_float_t{magnitude});
+        members.emplace_hint(members.end(), "polarity", polarity_text(polarity));
+        members.emplace_hint(members.end(), "visual_id", visual_id);
+    } catch (...) {
+        release_flat(object);  // the library's destructor would allocate
+        throw;
+    }
     return object;
 }
 

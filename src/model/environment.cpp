@@ -6,33 +6,58 @@
 #include <unordered_set>
 #include <utility>
 
+#include "model/json_release.h"
 #include "model/json_text.h"
 
 namespace orv {
 
 Environment::~Environment() {
     // A sub-zone that dies here would release its own sub-zones from its destructor, and so on
-    // down a chain. Sub-zones that only this zone still owns are emptied into a local list first,
-    // so each zone dies with no sub-zones of its own.
-    std::vector<std::shared_ptr<Environment>> dying = std::move(sub_environments);
-    for (const auto& sub : dying) --sub->places;
-    while (!dying.empty()) {
-        std::shared_ptr<Environment> zone = std::move(dying.back());
-        dying.pop_back();
-        if (zone.use_count() == 1) {
-            for (auto& sub : zone->sub_environments) {
-                --sub->places;
-                dying.push_back(std::move(sub));
+    // down a chain. Instead the zones that only this walk still owns are kept on a list linked
+    // through their own next_dying_ member, each still holding its sub-zones; the walk takes sub-zones
+    // off the end of the top zone's list, and a zone leaves the list (and dies) once its own list
+    // is empty. Nothing here allocates, so a zone can be dropped when memory has run out.
+    std::shared_ptr<Environment> dying;  // top of the list
+    std::vector<std::shared_ptr<Environment>>* subs = &sub_environments;
+    for (;;) {
+        while (!subs->empty()) {
+            std::shared_ptr<Environment> zone = std::move(subs->back());
+            subs->pop_back();
+            --zone->places;
+            if (zone.use_count() == 1 && !zone->sub_environments.empty()) {
+                zone->next_dying_ = std::move(dying);
+                dying = std::move(zone);
+                subs = &dying->sub_environments;
             }
-            zone->sub_environments.clear();
         }
+        if (!dying) break;
+        // Emptied: it dies here with no sub-zones and no link.
+        std::shared_ptr<Environment> done = std::move(dying);
+        dying = std::move(done->next_dying_);
+        subs = dying ? &dying->sub_environments : &sub_environments;
     }
 }
 
 nlohmann::json Environment::to_json() const {
+    ReleasePath path;
+    return to_json(path);
+}
+
+nlohmann::json Environment::to_json(ReleasePath& path) const {
     using json = nlohmann::json;
-    json_depth();  // refuses a document too large to build
+    path.reserve(json_depth());  // also refuses a document too large to build
     json document;
+    try {
+        build_json(document);
+    } catch (...) {
+        release(document, path);  // the library's destructor would allocate
+        throw;
+    }
+    return document;
+}
+
+void Environment::build_json(nlohmann::json& document) const {
+    using json = nlohmann::json;
     // Each zone's object is written into the slot that its parent reserved for it. Members go in
     // in byte order of their keys, each at the end of the map without a search, and the arrays are
     // filled where they stand.
@@ -56,7 +81,6 @@ nlohmann::json Environment::to_json() const {
         // Pushed in reverse so the zones are visited in list order, depth first.
         for (std::size_t i = count; i-- > 0;) pending.emplace_back(zone->sub_environments[i].get(), &subs[i]);
     }
-    return document;
 }
 
 std::size_t Environment::json_depth() const {

@@ -11,6 +11,7 @@
 
 #include "model/agent.h"
 #include "model/charge.h"
+#include "model/json_release.h"
 
 namespace orv {
 
@@ -30,6 +31,9 @@ public:
     // The zone with its whole subtree: {"agents", "charges", "id", "is_time_frozen", "sub_environments"}.
     // Refuses (std::length_error) a subtree too large to write, before building anything.
     virtual nlohmann::json to_json() const;
+    // The same, with `path` made ready (before anything is built) to release the document without
+    // allocating. A failed build releases what it built before the exception leaves.
+    nlohmann::json to_json(ReleasePath& path) const;
 
     virtual void add_charge(Charge charge);
     virtual void add_magician(std::shared_ptr<MagicianAgent> agent);
@@ -64,6 +68,12 @@ public:
     // remove_sub_environment and the release of a parent. A zone held nowhere cannot be inside
     // another zone's subtree, so adding a sub-zone to it needs no search for a cycle.
     std::size_t places = 0;
+
+private:
+    // Writes the document of to_json into `document`, a null value.
+    void build_json(nlohmann::json& document) const;
+    // Links the zones that a destructor is releasing; empty at all other times.
+    std::shared_ptr<Environment> next_dying_;
 };
 
 }  // namespace orv

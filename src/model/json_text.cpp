@@ -3,6 +3,8 @@
 // walk of the document finds; the thread's stack bounds are looked up once per thread.
 #include "model/json_text.h"
 
+#include "model/json_release.h"
+
 #ifdef __EMSCRIPTEN__
 #include <emscripten/stack.h>
 #else
@@ -115,31 +117,22 @@ std::string to_text(const nlohmann::json& value, std::size_t depth, std::size_t 
 }
 
 void release(nlohmann::json& value) {
-    // (container, whether its children are already pushed); a container is emptied only once all
-    // its children are empty, so no destructor below it has more than scalars to free.
-    std::vector<std::pair<nlohmann::json*, bool>> pending{{&value, false}};
-    while (!pending.empty()) {
-        nlohmann::json* container = pending.back().first;
-        if (!pending.back().second) {
-            pending.back().second = true;
-            const std::size_t before = pending.size();
-            for (auto& child : *container) {
-                if (child.is_structured()) pending.emplace_back(&child, false);
-            }
-            if (pending.size() != before) continue;
-        }
-        pending.pop_back();
-        if (container->is_object()) {
-            container->get_ref<nlohmann::json::object_t&>().clear();
-        } else if (container->is_array()) {
-            container->get_ref<nlohmann::json::array_t&>().clear();
-        }
-    }
-    value = nullptr;
+    ReleasePath path(nesting_depth(value));
+    release(value, path);
 }
 
 std::string quote_name(const std::string& text) {
-    return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    // Up to kQuotedNameLength characters (UTF-8 lead bytes counted; a stray byte counts as one).
+    std::size_t end = 0, characters = 0;
+    for (; end < text.size(); ++end) {
+        const bool starts_character = (static_cast<unsigned char>(text[end]) & 0xC0) != 0x80;
+        if (starts_character && characters++ == kQuotedNameLength) break;
+    }
+    if (end == text.size()) {
+        return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    }
+    return nlohmann::json(text.substr(0, end)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
+           "\u2026 (" + std::to_string(text.size()) + " bytes)";
 }
 
 }  // namespace orv

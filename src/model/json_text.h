@@ -33,10 +33,16 @@ std::string to_text(const nlohmann::json& value, std::size_t depth, std::size_t 
 
 // Destroys what `value` holds and leaves it null. Each array and object is emptied where it stands,
 // children first, so the document is walked once; the library's destructor would first move every
-// value onto a stack of its own.
+// value onto a stack of its own. Walks `value` for its depth first and may throw std::bad_alloc;
+// release(value, path) of json_release.h never allocates.
 void release(nlohmann::json& value);
 
-// `text` as a JSON string literal for messages; bytes that are not UTF-8 become U+FFFD.
+// Characters of a name that messages quote; a longer name is cut there.
+constexpr std::size_t kQuotedNameLength = 200;
+
+// `text` as a JSON string literal for messages; bytes that are not UTF-8 become U+FFFD. A name longer
+// than kQuotedNameLength characters is cut after that many and followed by an ellipsis and its length
+// in bytes, so a message stays small whatever the name: "abc...xyz"… (104857600 bytes).
 std::string quote_name(const std::string& text);
 
 }  // namespace orv

@@ -76,11 +76,13 @@ nlohmann::json NarrativeSequencer::NextFrame() {
             continue;
         }
         zone->touch_charges();
-        last_event = FrameEvent{agent->name, agent->visual_id, ORV_FRAME_EVENT_CAST_SPELL,
-                                agent->name + " executed operation in " + zone->id};
+        // The agent leaves its zone before the event, which allocates, is written: a frame that runs
+        // out of memory here still leaves no agent behind that has cast.
         auto& agents = zone->agents;
         auto held = std::find(agents.begin(), agents.end(), agent);
         if (held != agents.end()) agents.erase(held);
+        last_event = FrameEvent{agent->name, agent->visual_id, ORV_FRAME_EVENT_CAST_SPELL,
+                                agent->name + " executed operation in " + zone->id};
         someone_cast = true;
         break;
     }
@@ -138,20 +140,29 @@ bool NarrativeSequencer::check_and_collapse(Environment* env) {
 }
 
 nlohmann::json NarrativeSequencer::generate_response(std::string status, std::string message) {
-    nlohmann::json document = root_environment->to_json();
-    nlohmann::json meta = nlohmann::json::object();
-    meta["frame_index"] = nlohmann::json::number_integer_t{current_frame};
-    meta["status"] = std::move(status);
-    meta["message"] = std::move(message);
-    if (last_event) {
-        meta["last_event"] = {{"agent_name", last_event->agent_name},
-                              {"visual_id", last_event->visual_id},
-                              {"type", last_event->type},
-                              {"description", last_event->description}};
-    } else {
-        meta["last_event"] = nullptr;
+    using json = nlohmann::json;
+    // "meta" is at level 2 of the report and its "last_event" object at level 3.
+    report_path.reserve(3);
+    json document = root_environment->to_json(report_path);
+    try {
+        // Built where it stands in the report, so that a failure leaves one document to release.
+        auto& meta = document["meta"];
+        meta = json::object();
+        meta["frame_index"] = json::number_integer_t{current_frame};
+        meta["status"] = std::move(status);
+        meta["message"] = std::move(message);
+        auto& event = meta["last_event"];
+        if (last_event) {
+            event = json::object();
+            event["agent_name"] = last_event->agent_name;
+            event["visual_id"] = last_event->visual_id;
+            event["type"] = last_event->type;
+            event["description"] = last_event->description;
+        }
+    } catch (...) {
+        release(document, report_path);  // the library's destructor would allocate
+        throw;
     }
-    document["meta"] = std::move(meta);
     return document;
 }
 

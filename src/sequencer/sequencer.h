@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "model/environment.h"
+#include "model/json_release.h"
 #include "sequencer/frame_event.h"
 
 namespace orv {
@@ -47,6 +48,9 @@ public:
     std::shared_ptr<Environment> root_environment;
     // Length of the last text that report_text wrote.
     std::size_t report_text_size = 0;
+    // Room to release the latest report without allocating (see json_release.h), made ready by
+    // generate_response before it builds anything.
+    ReleasePath report_path;
 };
 
 }  // namespace orv

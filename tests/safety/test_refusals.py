@@ -67,3 +67,38 @@ def test_report_lost_to_invalid_utf8_leaves_the_frame_applied_and_the_next_one_w
     root.id = "r"
     report = json.loads(seq.next_frame())
     assert report["agents"] == [] and report["meta"]["frame_index"] == 2 and report["meta"]["status"] == "FINISHED"
+
+
+@pytest.mark.parametrize("zone_id, quoted", [
+    ("z" * 200, '"' + "z" * 200 + '"'),
+    ("ж" * 201, '"' + "ж" * 200 + '"… (402 bytes)'),
+    ("\n" * 300, '"' + "\\n" * 200 + '"… (300 bytes)'),
+    (b"\xff" * 250, '"' + "\ufffd" * 200 + '"… (250 bytes)'),
+], ids=["200 characters whole", "cut between characters", "escapes", "invalid UTF-8"])
+def test_names_in_messages_are_cut_after_200_characters(zone_id, quoted):
+    z = oe.Environment(zone_id)
+    with pytest.raises(ValueError) as refused:
+        z.add_sub_environment(z)
+    assert str(refused.value) == f"cannot add zone {quoted} under zone {quoted}: it would close a cycle ({quoted} is that zone itself)"
+
+
+def test_messages_about_zones_with_100_mb_ids_stay_small():
+    from child import run_child
+    found = run_child("""
+        import json, orv_engine as oe
+        a, b = oe.Environment("a" * 100_000_000), oe.Environment("b" * 100_000_000)
+        a.add_sub_environment(b)
+        messages = []
+        for call in (lambda: b.add_sub_environment(a), lambda: setattr(items[0], "magnitude", 2.0)):
+            try:
+                items = b.charges
+                b.add_charge(1.0, oe.POSITIVE, "c")
+                call()
+            except (ValueError, RuntimeError) as error:
+                messages.append(str(error))
+        print(json.dumps(messages))
+    """)
+    a, b = ('"' + letter * 200 + '"… (100000000 bytes)' for letter in "ab")
+    assert found == [f"cannot add zone {a} under zone {b}: it would close a cycle ({a} already holds it)",
+                     f"the charge view is stale: the charges of zone {b} changed after this item (index 0) was read, "
+                     "so charges must be read again"]

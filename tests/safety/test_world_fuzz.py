@@ -131,8 +131,9 @@ class World(RuleBasedStateMachine):
     @rule(parent=zones, child=zones)
     def attach(self, parent, child):
         if child is parent or any(place[1] is parent for place in child.places()):
-            with pytest.raises(ValueError, match="cycle"):
+            with pytest.raises(ValueError, match="cycle") as refused:
                 parent.env.add_sub_environment(child.env)
+            assert len(str(refused.value)) < 2_000  # names are cut in messages
         else:
             parent.env.add_sub_environment(sub_env=child.env)
             parent.subs.append(child)
@@ -257,6 +258,31 @@ class World(RuleBasedStateMachine):
             items = z.env.charges
             for i in [i for i, bad in enumerate(z.charges) if bad]:
                 items[i].visual_id, z.charges[i] = "renamed", False
+
+    @rule(z=zones, kind=st.sampled_from(["Charge", "Environment", "NarrativeSequencer", "ChargePolarity"]),
+          use=st.integers(0, 5))
+    def use_bare_object(self, z, kind, use):
+        """An object made by __new__ alone: refused by whatever touches it, as itself or as an argument."""
+        bare = getattr(oe, kind).__new__(getattr(oe, kind))
+        uses = {
+            "Charge": [lambda: bare.magnitude, lambda: bare.to_json(), lambda: setattr(bare, "visual_id", "v"),
+                       lambda: setattr(z.env, "charges", [bare])],
+            "Environment": [lambda: bare.id, lambda: bare.to_json(), lambda: bare.add_plus_magician("p"),
+                            lambda: z.env.add_sub_environment(bare), lambda: oe.NarrativeSequencer(bare)],
+            "NarrativeSequencer": [lambda: bare.next_frame(), lambda: bare.is_finished, lambda: setattr(bare, "current_frame", 1)],
+            "ChargePolarity": [lambda: repr(bare), lambda: bare.value, lambda: z.env.add_charge(1.0, bare, "c"),
+                               lambda: oe.POSITIVE == bare],
+        }[kind]
+        with pytest.raises(TypeError, match=rf"^orv_engine\.\w+ object is not initialised"):
+            uses[use % len(uses)]()
+
+    @rule(z=zones, s=sequencers, zone_id=IDS)
+    def initialise_again(self, z, s, zone_id):
+        """A second __init__ is refused and changes nothing (the next checks of the world see to that)."""
+        with pytest.raises(TypeError, match=r"^Environment\.__init__\(\) refused: .* already initialised"):
+            z.env.__init__(zone_id)
+        with pytest.raises(TypeError, match=r"^NarrativeSequencer\.__init__\(\) refused"):
+            s["seq"].__init__(z.env)
 
     @rule(z=zones)
     def to_json(self, z):
