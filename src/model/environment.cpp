@@ -59,6 +59,59 @@ nlohmann::json Environment::to_json() const {
     return document;
 }
 
+void Environment::write_json(TextWriter& out) const {
+    check_text_depth(json_depth());
+    write_json_unchecked(out);
+}
+
+void Environment::write_json_unchecked(TextWriter& out, const std::function<void(TextWriter&)>& root_member) const {
+    // A zone's object is written up to its sub-zone list when the walk enters it and closed when the
+    // walk leaves it, with the sub-zones in between: the same order as the members of to_json().
+    const auto open = [&out](const Environment& zone) {
+        out.raw("{\"agents\":[");
+        bool first = true;
+        for (const auto& agent : zone.agents) {
+            if (!first) out.raw(',');
+            first = false;
+            agent->write_json(out);
+            out.checkpoint();
+        }
+        out.raw("],\"charges\":[");
+        first = true;
+        for (const Charge& charge : zone.charges) {
+            if (!first) out.raw(',');
+            first = false;
+            charge.write_json(out);
+            out.checkpoint();
+        }
+        out.raw("],\"id\":");
+        out.string(zone.id);
+        out.raw(",\"is_time_frozen\":");
+        out.boolean(!zone.sub_environments.empty() && zone.is_time_frozen);
+    };
+    struct Step {
+        const Environment* zone;
+        std::size_t next;
+    };
+    open(*this);
+    if (root_member) root_member(out);
+    out.raw(",\"sub_environments\":[");
+    std::vector<Step> path{{this, 0}};
+    while (!path.empty()) {
+        Step& top = path.back();
+        if (top.next < top.zone->sub_environments.size()) {
+            if (top.next != 0) out.raw(',');
+            const Environment* sub = top.zone->sub_environments[top.next++].get();
+            open(*sub);
+            out.raw(",\"sub_environments\":[");
+            path.push_back({sub, 0});
+        } else {
+            out.raw("]}");
+            path.pop_back();
+        }
+    }
+}
+
 std::size_t Environment::json_depth() const {
     // A zone L levels below this one is an object at depth 2L + 1 and its three arrays are at
     // 2L + 2; its charge and agent objects, whose members are all scalars, are at 2L + 3.

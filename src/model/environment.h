@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 
 #include "model/agent.h"
 #include "model/charge.h"
+#include "model/text_writer.h"
 
 namespace orv {
 
@@ -30,6 +32,14 @@ public:
     // The zone with its whole subtree: {"agents", "charges", "id", "is_time_frozen", "sub_environments"}.
     // Refuses (std::length_error) a subtree too large to write, before building anything.
     virtual nlohmann::json to_json() const;
+
+    // The text of to_json(), written straight into `out` from the zones, with the same refusals: the
+    // size refusal of json_depth(), then check_text_depth on that depth. Nesting costs heap, not stack.
+    void write_json(TextWriter& out) const;
+    // Writes without refusing anything; the caller has checked the depth. `root_member`, when set,
+    // writes one more member of this zone's object, between "is_time_frozen" and "sub_environments",
+    // starting with its separating comma.
+    void write_json_unchecked(TextWriter& out, const std::function<void(TextWriter&)>& root_member = {}) const;
 
     virtual void add_charge(Charge charge);
     virtual void add_magician(std::shared_ptr<MagicianAgent> agent);

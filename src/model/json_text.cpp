@@ -70,6 +70,15 @@ std::size_t writable_depth() {
     return fits < kMaxTextDepth ? fits : kMaxTextDepth;
 }
 
+void check_text_depth(std::size_t depth, std::size_t limit) {
+    if (depth > limit) {
+        throw std::length_error("cannot write a JSON document nested " + std::to_string(depth) +
+                                " levels deep: at most " + std::to_string(limit) +
+                                " levels can be written on this thread (a zone takes two, so about " +
+                                std::to_string(limit / 2) + " nested zones)");
+    }
+}
+
 std::size_t nesting_depth(const nlohmann::json& value) {
     if (!value.is_structured()) return 0;
     std::size_t deepest = 0;
@@ -88,13 +97,7 @@ std::size_t nesting_depth(const nlohmann::json& value) {
 std::string to_text(const nlohmann::json& value) { return to_text(value, nesting_depth(value)); }
 
 std::string to_text(const nlohmann::json& value, std::size_t depth, std::size_t expected_size) {
-    const std::size_t limit = writable_depth();
-    if (depth > limit) {
-        throw std::length_error("cannot write a JSON document nested " + std::to_string(depth) +
-                                " levels deep: at most " + std::to_string(limit) +
-                                " levels can be written on this thread (a zone takes two, so about " +
-                                std::to_string(limit / 2) + " nested zones)");
-    }
+    check_text_depth(depth, writable_depth());
     // What value.dump() does with its default arguments, but into a string that already has room,
     // so a large text is not copied over and over as it grows.
     std::string text;
