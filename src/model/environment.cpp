@@ -67,21 +67,19 @@ void Environment::write_json(TextWriter& out) const {
 void Environment::write_json_unchecked(TextWriter& out, const std::function<void(TextWriter&)>& root_member) const {
     // A zone's object is written up to its sub-zone list when the walk enters it and closed when the
     // walk leaves it, with the sub-zones in between: the same order as the members of to_json().
+    // The writer's poll may run code that changes the world (a host's signal handler), so lists are
+    // read by index against their current size, and the walk owns a share of every zone on its path.
     const auto open = [&out](const Environment& zone) {
         out.raw("{\"agents\":[");
-        bool first = true;
-        for (const auto& agent : zone.agents) {
-            if (!first) out.raw(',');
-            first = false;
-            agent->write_json(out);
+        for (std::size_t i = 0; i < zone.agents.size(); ++i) {
+            if (i != 0) out.raw(',');
+            zone.agents[i]->write_json(out);
             out.checkpoint();
         }
         out.raw("],\"charges\":[");
-        first = true;
-        for (const Charge& charge : zone.charges) {
-            if (!first) out.raw(',');
-            first = false;
-            charge.write_json(out);
+        for (std::size_t i = 0; i < zone.charges.size(); ++i) {
+            if (i != 0) out.raw(',');
+            zone.charges[i].write_json(out);
             out.checkpoint();
         }
         out.raw("],\"id\":");
@@ -90,21 +88,23 @@ void Environment::write_json_unchecked(TextWriter& out, const std::function<void
         out.boolean(!zone.sub_environments.empty() && zone.is_time_frozen);
     };
     struct Step {
-        const Environment* zone;
+        std::shared_ptr<const Environment> zone;  // empty for this zone, which the caller keeps alive
         std::size_t next;
     };
     open(*this);
     if (root_member) root_member(out);
     out.raw(",\"sub_environments\":[");
-    std::vector<Step> path{{this, 0}};
+    std::vector<Step> path;
+    path.push_back({nullptr, 0});
     while (!path.empty()) {
         Step& top = path.back();
-        if (top.next < top.zone->sub_environments.size()) {
+        const Environment& zone = top.zone ? *top.zone : *this;
+        if (top.next < zone.sub_environments.size()) {
             if (top.next != 0) out.raw(',');
-            const Environment* sub = top.zone->sub_environments[top.next++].get();
+            std::shared_ptr<const Environment> sub = zone.sub_environments[top.next++];
             open(*sub);
             out.raw(",\"sub_environments\":[");
-            path.push_back({sub, 0});
+            path.push_back({std::move(sub), 0});
         } else {
             out.raw("]}");
             path.pop_back();
