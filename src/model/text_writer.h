@@ -31,7 +31,8 @@ public:
         if (size > size_) room(size - size_);
     }
 
-    // Writes text as it stands: the caller's punctuation and keys, all printable ASCII.
+    // Writes bytes as they stand: the callers' punctuation and keys, which are ASCII (the ASCII flag
+    // is left as it is), and the library's escaped strings.
     void raw(const char* text, std::size_t size) {
         std::memcpy(room(size), text, size);
         size_ += size;
