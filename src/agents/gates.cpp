@@ -45,6 +45,8 @@ nlohmann::json EqualsGate::to_json() const {
     return object;
 }
 
+void EqualsGate::write_json(TextWriter& out) const { write_json_members(out, &is_open, nullptr, &target_value); }
+
 bool InequalityGate::CastSpell(std::vector<Charge>& charges) {
     if (charges.empty()) return false;
     const double total = zone_total(charges);
@@ -63,18 +65,23 @@ bool InequalityGate::CastSpell(std::vector<Charge>& charges) {
 
 nlohmann::json InequalityGate::to_json() const {
     nlohmann::json object = MagicianAgent::to_json();
-    const char* rule = comparison_type == LESS_THAN      ? "<"
-                       : comparison_type == GREATER_THAN ? ">"
-                       : comparison_type == LESS_EQUAL   ? "<="
-                                                         : ">=";
     try {
         add_gate_members(object, is_open, target_value);
-        object.get_ref<nlohmann::json::object_t&>().emplace("rule", rule);
+        object.get_ref<nlohmann::json::object_t&>().emplace("rule", rule_text());
     } catch (...) {
         release_flat(object);  // the library's destructor would allocate
         throw;
     }
     return object;
+}
+
+void InequalityGate::write_json(TextWriter& out) const { write_json_members(out, &is_open, rule_text(), &target_value); }
+
+const char* InequalityGate::rule_text() const {
+    return comparison_type == LESS_THAN      ? "<"
+           : comparison_type == GREATER_THAN ? ">"
+           : comparison_type == LESS_EQUAL   ? "<="
+                                             : ">=";
 }
 
 InequalityGate::ComparisonType InequalityGate::comparison_from_text(const std::string& text) {

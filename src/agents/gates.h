@@ -20,6 +20,7 @@ public:
         : MagicianAgent("Equals Gate", 0, std::move(visual_id)), target_value(target) {}
     bool CastSpell(std::vector<Charge>& charges) override;
     nlohmann::json to_json() const override;
+    void write_json(TextWriter& out) const override;
 
     double target_value;
     bool is_open = false;
@@ -33,9 +34,12 @@ public:
         : MagicianAgent("The Judge", 0, std::move(visual_id)), comparison_type(type), target_value(target) {}
     bool CastSpell(std::vector<Charge>& charges) override;
     nlohmann::json to_json() const override;
+    void write_json(TextWriter& out) const override;
 
     // The comparison a rule text names: "<=", ">=" and ">" exactly; every other text is LESS_THAN.
     static ComparisonType comparison_from_text(const std::string& text);
+    // The rule's text in the JSON form: "<", ">", "<=" or ">=".
+    const char* rule_text() const;
 
     ComparisonType comparison_type;
     double target_value;

@@ -2,6 +2,8 @@
 // Every body here converts arguments and results and calls the engine; the rules live in the engine.
 #include <exception>
 #include <initializer_list>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -18,8 +20,7 @@
 #include "bindings/charge_handle.h"
 #include "bindings/initialised.h"
 #include "model/environment.h"
-#include "model/json_release.h"
-#include "model/json_text.h"
+#include "model/text_writer.h"
 #include "sequencer/sequencer.h"
 
 namespace py = pybind11;
@@ -60,6 +61,34 @@ template <typename T, typename Class>
 void guard_initialisation(Class& cls, std::initializer_list<const char*> initialisers) {
     for (const char* name : initialisers) orv::bindings::refuse_second_initialisation<T>(cls, name);
     orv::bindings::guard_conduit<T>(cls);
+}
+
+// The writer's text as a str: one copy into a compact ASCII str when the text is all ASCII (no UTF-8
+// pass), else the ordinary decode.
+py::str text_to_str(const orv::TextWriter& text) {
+    const auto size = static_cast<Py_ssize_t>(text.size());
+    PyObject* str = nullptr;
+    if (text.ascii()) {
+        str = PyUnicode_New(size, 127);
+        if (str != nullptr) std::memcpy(PyUnicode_1BYTE_DATA(str), text.data(), text.size());
+    } else {
+        str = PyUnicode_DecodeUTF8(text.data(), size, nullptr);
+    }
+    if (str == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(str);
+}
+
+// Runs the interpreter's pending signal handlers; what they raise (KeyboardInterrupt) ends the call.
+void check_signals() {
+    if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+}
+
+// The text of a long write (polled with check_signals about every MiB) as a str; a signal that came
+// during the last stretch or the copy is seen before the call returns.
+py::str polled_text_to_str(const orv::TextWriter& text) {
+    py::str str = text_to_str(text);
+    check_signals();
+    return str;
 }
 
 void refuse_none(const Zone& zone, const char* call, const char* argument) {
@@ -106,10 +135,9 @@ PYBIND11_MODULE(orv_engine, m) {
         charge, "visual_id", [](ChargeHandle& self) { return self.get().visual_id; },
         [](ChargeHandle& self, std::string value) { self.get().visual_id = std::move(value); });
     charge.def("to_json", [](ChargeHandle& self) {
-        orv::ReleasePath path(1);
-        nlohmann::json object = self.get().to_json();
-        orv::ReleasedAtExit released(object, path);
-        return orv::to_text(object, 1);
+        orv::TextWriter text;
+        self.get().write_json(text);
+        return text_to_str(text);
     });
     charge.def("__repr__", [](py::handle object) -> std::string {
         if (!holds_value<ChargeHandle>(object, "Charge")) return "<Charge (not initialised)>";
@@ -158,10 +186,9 @@ PYBIND11_MODULE(orv_engine, m) {
     environment
         .def("to_json",
              [](const orv::Environment& self) {
-                 orv::ReleasePath path;
-                 nlohmann::json document = self.to_json(path);
-                 orv::ReleasedAtExit released(document, path);
-                 return orv::to_text(document, self.json_depth());
+                 orv::TextWriter text(0, check_signals);
+                 self.write_json(text);
+                 return polled_text_to_str(text);
              })
         .def(
             "add_charge",
@@ -209,13 +236,13 @@ PYBIND11_MODULE(orv_engine, m) {
                  return std::make_unique<orv::NarrativeSequencer>(std::move(env));
              }),
              py::arg("env"))
-        // The returned std::string becomes a Python str by one decoding copy of its buffer.
-        .def("next_frame",
-             [](orv::NarrativeSequencer& self) {
-                 nlohmann::json report = self.NextFrame();
-                 orv::ReleasedAtExit released(report, self.report_path);
-                 return self.report_text(report);
-             });
+        // The report is written straight from the world, no document built; a signal handler that
+        // raises during the writing ends it with the frame applied.
+        .def("next_frame", [](orv::NarrativeSequencer& self) {
+            orv::TextWriter text(0, check_signals);
+            self.write_next_frame(text);
+            return polled_text_to_str(text);
+        });
     def_named_field(sequencer, "is_finished", &orv::NarrativeSequencer::is_finished);
     def_named_field(sequencer, "current_frame", &orv::NarrativeSequencer::current_frame);
 

@@ -35,4 +35,33 @@ nlohmann::json MagicianAgent::to_json() const {
     return object;
 }
 
+void MagicianAgent::write_json(TextWriter& out) const { write_json_members(out, nullptr, nullptr, nullptr); }
+
+void MagicianAgent::write_json_members(TextWriter& out, const bool* is_open, const char* rule,
+                                       const double* target_value) const {
+    if (is_open != nullptr) {
+        out.raw("{\"is_open\":");
+        out.boolean(*is_open);
+        out.raw(",\"name\":");
+    } else {
+        out.raw("{\"name\":");
+    }
+    out.string(name);
+    out.raw(",\"priority\":");
+    out.integer(priority);
+    if (rule != nullptr) {
+        out.raw(",\"rule\":");
+        out.string(rule);
+    }
+    out.raw(",\"state\":");
+    out.string(state_text(state));
+    if (target_value != nullptr) {
+        out.raw(",\"target_value\":");
+        out.number(*target_value);
+    }
+    out.raw(",\"visual_id\":");
+    out.string(visual_id);
+    out.raw('}');
+}
+
 }  // namespace orv

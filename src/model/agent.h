@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "model/charge.h"
+#include "model/text_writer.h"
 
 namespace orv {
 
@@ -26,11 +27,19 @@ public:
     // {"name", "priority", "state", "visual_id"}; the gates add members of their own. Every member
     // is a scalar: Environment::json_depth counts an agent's object as one level.
     virtual nlohmann::json to_json() const;
+    // The text of to_json(), written straight into `out`. A kind that overrides to_json overrides
+    // this too, so that both keep writing the same members.
+    virtual void write_json(TextWriter& out) const;
 
     std::int32_t priority;
     std::string name;
     std::string visual_id;
     AgentState state = AgentState::DORMANT;
+
+protected:
+    // The base members with a gate's among them, in key order ("is_open" first, "rule" after
+    // "priority", "target_value" before "visual_id"); a null pointer leaves its member out.
+    void write_json_members(TextWriter& out, const bool* is_open, const char* rule, const double* target_value) const;
 };
 
 }  // namespace orv

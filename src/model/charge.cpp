@@ -8,6 +8,15 @@ namespace orv {
 
 namespace {
 
+// The polarity member and what follows it up to the visual id's value.
+void write_polarity(TextWriter& out, ChargePolarity polarity) {
+    switch (polarity) {
+        case ChargePolarity::POSITIVE: out.raw(",\"polarity\":\"positive\",\"visual_id\":"); break;
+        case ChargePolarity::NEGATIVE: out.raw(",\"polarity\":\"negative\",\"visual_id\":"); break;
+        default: out.raw(",\"polarity\":\"neutral\",\"visual_id\":"); break;
+    }
+}
+
 const std::string& polarity_text(ChargePolarity polarity) {
     static const std::string positive = "positive", negative = "negative", neutral = "neutral";
     switch (polarity) {
@@ -32,6 +41,14 @@ nlohmann::json Charge::to_json() const {
         throw;
     }
     return object;
+}
+
+void Charge::write_json(TextWriter& out) const {
+    out.raw("{\"magnitude\":");
+    out.number(magnitude);
+    write_polarity(out, polarity);
+    out.string(visual_id);
+    out.raw('}');
 }
 
 }  // namespace orv

@@ -7,6 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "model/text_writer.h"
+
 namespace orv {
 
 enum class ChargePolarity : std::int32_t { POSITIVE = 0, NEGATIVE = 1, NEUTRAL = 2 };
@@ -21,6 +23,8 @@ struct Charge {
 
     // {"magnitude": <float>, "polarity": "positive"|"negative"|"neutral", "visual_id": ...}
     nlohmann::json to_json() const;
+    // The text of to_json(), written straight into `out`.
+    void write_json(TextWriter& out) const;
 };
 
 // +magnitude for POSITIVE, -magnitude for NEGATIVE and NEUTRAL alike.

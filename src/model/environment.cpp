@@ -83,6 +83,59 @@ void Environment::build_json(nlohmann::json& document) const {
     }
 }
 
+void Environment::write_json(TextWriter& out) const {
+    check_text_depth(json_depth());
+    write_json_unchecked(out);
+}
+
+void Environment::write_json_unchecked(TextWriter& out, const std::function<void(TextWriter&)>& root_member) const {
+    // A zone's object is written up to its sub-zone list when the walk enters it and closed when the
+    // walk leaves it, with the sub-zones in between: the same order as the members of to_json().
+    // The writer's poll may run code that changes the world (a host's signal handler), so lists are
+    // read by index against their current size, and the walk owns a share of every zone on its path.
+    const auto open = [&out](const Environment& zone) {
+        out.raw("{\"agents\":[");
+        for (std::size_t i = 0; i < zone.agents.size(); ++i) {
+            if (i != 0) out.raw(',');
+            zone.agents[i]->write_json(out);
+            out.checkpoint();
+        }
+        out.raw("],\"charges\":[");
+        for (std::size_t i = 0; i < zone.charges.size(); ++i) {
+            if (i != 0) out.raw(',');
+            zone.charges[i].write_json(out);
+            out.checkpoint();
+        }
+        out.raw("],\"id\":");
+        out.string(zone.id);
+        out.raw(",\"is_time_frozen\":");
+        out.boolean(!zone.sub_environments.empty() && zone.is_time_frozen);
+    };
+    struct Step {
+        std::shared_ptr<const Environment> zone;  // empty for this zone, which the caller keeps alive
+        std::size_t next;
+    };
+    open(*this);
+    if (root_member) root_member(out);
+    out.raw(",\"sub_environments\":[");
+    std::vector<Step> path;
+    path.push_back({nullptr, 0});
+    while (!path.empty()) {
+        Step& top = path.back();
+        const Environment& zone = top.zone ? *top.zone : *this;
+        if (top.next < zone.sub_environments.size()) {
+            if (top.next != 0) out.raw(',');
+            std::shared_ptr<const Environment> sub = zone.sub_environments[top.next++];
+            open(*sub);
+            out.raw(",\"sub_environments\":[");
+            path.push_back({std::move(sub), 0});
+        } else {
+            out.raw("]}");
+            path.pop_back();
+        }
+    }
+}
+
 std::size_t Environment::json_depth() const {
     // A zone L levels below this one is an object at depth 2L + 1 and its three arrays are at
     // 2L + 2; its charge and agent objects, whose members are all scalars, are at 2L + 3.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "model/agent.h"
 #include "model/charge.h"
 #include "model/json_release.h"
+#include "model/text_writer.h"
 
 namespace orv {
 
@@ -34,6 +36,14 @@ public:
     // The same, with `path` made ready (before anything is built) to release the document without
     // allocating. A failed build releases what it built before the exception leaves.
     nlohmann::json to_json(ReleasePath& path) const;
+
+    // The text of to_json(), written straight into `out` from the zones, with the same refusals: the
+    // size refusal of json_depth(), then check_text_depth on that depth. Nesting costs heap, not stack.
+    void write_json(TextWriter& out) const;
+    // Writes without refusing anything; the caller has checked the depth. `root_member`, when set,
+    // writes one more member of this zone's object, between "is_time_frozen" and "sub_environments",
+    // starting with its separating comma.
+    void write_json_unchecked(TextWriter& out, const std::function<void(TextWriter&)>& root_member = {}) const;
 
     virtual void add_charge(Charge charge);
     virtual void add_magician(std::shared_ptr<MagicianAgent> agent);

@@ -9,15 +9,20 @@
 
 namespace orv {
 
-// Deepest nesting of arrays and objects that to_text writes. The JSON library writes text by
-// recursing once per level, so a document nested deeper than the calling thread's stack can hold
-// is refused before writing starts. A zone costs two levels (its object and its "sub_environments"
-// array), so on an ordinary 8 MiB stack a chain of about 5,000 nested zones still serialises.
+// Deepest nesting of arrays and objects that the engine writes as text. A zone costs two levels (its
+// object and its "sub_environments" array), so a chain of about 5,000 nested zones still writes.
+// TextWriter's walks keep their own stack and need nothing more; the JSON library's writer behind
+// to_text recurses once per level, so to_text also refuses a document nested deeper than the calling
+// thread's stack can hold, before writing starts.
 constexpr std::size_t kMaxTextDepth = 10000;
 
 // How deep to_text may nest on the calling thread: kMaxTextDepth, or less where the thread's
 // remaining stack is smaller than that depth needs.
 std::size_t writable_depth();
+
+// Refuses (std::length_error, "cannot write a JSON document nested <depth> levels deep: ...") a
+// document deeper than `limit` levels.
+void check_text_depth(std::size_t depth, std::size_t limit = kMaxTextDepth);
 
 // How deeply arrays and objects nest in `value` (a scalar is 0, [] is 1, [[]] is 2).
 std::size_t nesting_depth(const nlohmann::json& value);

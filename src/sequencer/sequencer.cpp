@@ -48,13 +48,23 @@ NarrativeSequencer::NarrativeSequencer(std::shared_ptr<Environment> env) : root_
 }
 
 nlohmann::json NarrativeSequencer::NextFrame() {
+    Outcome outcome = advance();
+    return generate_response(std::move(outcome.status), std::move(outcome.message));
+}
+
+void NarrativeSequencer::write_next_frame(TextWriter& out) {
+    const Outcome outcome = advance();
+    write_response(out, outcome.status, outcome.message);
+}
+
+NarrativeSequencer::Outcome NarrativeSequencer::advance() {
     last_event.reset();
     if (current_frame >= max_frames) {
         is_finished = true;
-        return generate_response(ORV_FRAME_EVENT_ERROR, "Max frame limit reached. Infinite loop detected.");
+        return {ORV_FRAME_EVENT_ERROR, "Max frame limit reached. Infinite loop detected."};
     }
     if (is_finished) {
-        return generate_response(ORV_FRAME_EVENT_FINISHED, "Simulation complete. No further actions.");
+        return {ORV_FRAME_EVENT_FINISHED, "Simulation complete. No further actions."};
     }
     // A world too large to report is refused before the frame changes anything.
     root_environment->json_depth();
@@ -91,8 +101,7 @@ nlohmann::json NarrativeSequencer::NextFrame() {
         is_finished = true;
         last_event = FrameEvent{"System", "N/A", ORV_FRAME_EVENT_FINISHED, "Equation Resolved."};
     }
-    const char* status = is_finished ? ORV_FRAME_EVENT_FINISHED : ORV_FRAME_EVENT_RUNNING;
-    return generate_response(status, last_event->description);
+    return {is_finished ? ORV_FRAME_EVENT_FINISHED : ORV_FRAME_EVENT_RUNNING, last_event->description};
 }
 
 void NarrativeSequencer::update_freeze_states(Environment* env) {
@@ -166,11 +175,41 @@ nlohmann::json NarrativeSequencer::generate_response(std::string status, std::st
     return document;
 }
 
+void NarrativeSequencer::write_response(TextWriter& out, const std::string& status, const std::string& message) {
+    // Refused as generate_response and then report_text would refuse: too large a world first.
+    const std::size_t depth = std::max<std::size_t>(root_environment->json_depth(), last_event ? 3 : 2);
+    check_text_depth(depth);
+    out.reserve(out.size() + expected_report_size());
+    const std::size_t start = out.size();
+    root_environment->write_json_unchecked(out, [&](TextWriter& meta) {
+        meta.raw(",\"meta\":{\"frame_index\":");
+        meta.integer(current_frame);
+        if (last_event) {
+            meta.raw(",\"last_event\":{\"agent_name\":");
+            meta.string(last_event->agent_name);
+            meta.raw(",\"description\":");
+            meta.string(last_event->description);
+            meta.raw(",\"type\":");
+            meta.string(last_event->type);
+            meta.raw(",\"visual_id\":");
+            meta.string(last_event->visual_id);
+            meta.raw("},\"message\":");
+        } else {
+            meta.raw(",\"last_event\":null,\"message\":");
+        }
+        meta.string(message);
+        meta.raw(",\"status\":");
+        meta.string(status);
+        meta.raw('}');
+    });
+    report_text_size = out.size() - start;
+}
+
 std::string NarrativeSequencer::report_text(const nlohmann::json& report) {
     // The report is the root's document plus "meta" at level 2, whose "last_event" object is at 3.
     const std::size_t depth = std::max<std::size_t>(root_environment->json_depth(), last_event ? 3 : 2);
     // Consecutive reports differ by about one agent or charge; the slack covers a little growth.
-    std::string text = to_text(report, depth, report_text_size + report_text_size / 16 + 256);
+    std::string text = to_text(report, depth, expected_report_size());
     report_text_size = text.size();
     return text;
 }

@@ -13,6 +13,7 @@
 
 #include "model/environment.h"
 #include "model/json_release.h"
+#include "model/text_writer.h"
 #include "sequencer/frame_event.h"
 
 namespace orv {
@@ -28,6 +29,11 @@ public:
     // Runs one frame and returns its report: the root's JSON plus "meta".
     virtual nlohmann::json NextFrame();
 
+    // Runs one frame as NextFrame does and writes the text of its report straight into `out`, with
+    // no document built: the same bytes as to_text(NextFrame()) and the same refusals, all of them
+    // after the frame is applied (before it, as in NextFrame, for a world too large to report).
+    void write_next_frame(TextWriter& out);
+
     // Recomputes is_time_frozen for every zone below and including `env`, deepest first.
     void update_freeze_states(Environment* env);
     // Appends (agent, zone) for every agent of an unfrozen zone, in depth-first post-order.
@@ -35,6 +41,8 @@ public:
     // Folds the first collapsible sub-zone (no agent, one charge) into its parent.
     bool check_and_collapse(Environment* env);
     nlohmann::json generate_response(std::string status, std::string message);
+    // The text of generate_response(status, message), written into `out`, with to_text's refusals.
+    void write_response(TextWriter& out, const std::string& status, const std::string& message);
 
     // Compact text of `report`, the document that NextFrame has just returned: its depth is worked
     // out from the world as the frame left it, and it is written into a buffer with room for about
@@ -51,6 +59,18 @@ public:
     // Room to release the latest report without allocating (see json_release.h), made ready by
     // generate_response before it builds anything.
     ReleasePath report_path;
+
+private:
+    // What a frame ends with: the status and the message of its report.
+    struct Outcome {
+        std::string status;
+        std::string message;
+    };
+    // One frame of NextFrame, up to its report.
+    Outcome advance();
+    // Room for about the previous report's text: consecutive reports differ by about one agent or
+    // charge, and the slack covers a little growth.
+    std::size_t expected_report_size() const { return report_text_size + report_text_size / 16 + 256; }
 };
 
 }  // namespace orv

@@ -2,6 +2,8 @@
 // report text written with it, and release() of a document.
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -97,6 +99,45 @@ TEST(ReportText, AgreesWithTheWalkingWriterAroundTheDepthLimit) {
             }
         }
     }
+}
+
+// On a thread with a 128 KiB stack, to_text writes shallow documents (a charge, a zone, a report and
+// a string it must refuse as invalid UTF-8) and allows some levels of nesting.
+TEST(ToText, WritesShallowDocumentsOnASmallThreadStack) {
+    struct Found {
+        std::size_t depth = 0;
+        std::vector<std::string> texts;
+    } found;
+    pthread_attr_t attributes;
+    ASSERT_EQ(pthread_attr_init(&attributes), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attributes, 128 * 1024), 0);
+    pthread_t thread;
+    const auto body = [](void* out) -> void* {
+        auto& found = *static_cast<Found*>(out);
+        found.depth = writable_depth();
+        auto root = zone("R");
+        one_charge(*root);
+        one_gate(*root);
+        NarrativeSequencer sequencer(root);
+        for (const nlohmann::json& document : {Charge(1, ChargePolarity::POSITIVE, "a").to_json(), root->to_json(),
+                                               sequencer.NextFrame(), nlohmann::json("\xff")}) {
+            try {
+                found.texts.push_back(to_text(document));
+            } catch (const std::exception& error) {
+                found.texts.push_back(error.what());
+            }
+        }
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attributes, body, &found), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attributes);
+    EXPECT_GE(found.depth, 4u);
+    ASSERT_EQ(found.texts.size(), 4u);
+    EXPECT_EQ(found.texts[0], R"({"magnitude":1.0,"polarity":"positive","visual_id":"a"})");
+    EXPECT_EQ(found.texts[1].rfind("{\"agents\":[{", 0), 0u) << found.texts[1];
+    EXPECT_NE(found.texts[2].find("\"meta\":{\"frame_index\":1"), std::string::npos) << found.texts[2];
+    EXPECT_NE(found.texts[3].find("invalid UTF-8 byte at index 0: 0xFF"), std::string::npos) << found.texts[3];
 }
 
 TEST(Release, EmptiesDeepAndWideDocumentsWithoutRecursion) {
