@@ -97,17 +97,6 @@ void refuse_none(const Zone& zone, const char* call, const char* argument) {
     }
 }
 
-// False for an object made by __new__ alone, whose __init__ never ran: it holds no engine value.
-// Anything but a `Type` is refused with TypeError.
-template <typename Type>
-bool holds_value(py::handle object, const char* type_name) {
-    if (!py::isinstance<Type>(object)) {
-        throw py::type_error(std::string("__repr__() needs a ") + type_name + ", not " +
-                             py::str(py::type::handle_of(object).attr("__name__")).cast<std::string>());
-    }
-    return orv::bindings::initialised<Type>(object);
-}
-
 }  // namespace
 
 PYBIND11_MODULE(orv_engine, m) {
@@ -139,10 +128,9 @@ PYBIND11_MODULE(orv_engine, m) {
         self.get().write_json(text);
         return text_to_str(text);
     });
-    charge.def("__repr__", [](py::handle object) -> std::string {
-        if (!holds_value<ChargeHandle>(object, "Charge")) return "<Charge (not initialised)>";
+    charge.def("__repr__", [](ChargeHandle& self) -> std::string {
         try {
-            const orv::Charge& value = object.cast<ChargeHandle&>().get();
+            const orv::Charge& value = self.get();
             const char* polarity = value.polarity == orv::ChargePolarity::POSITIVE   ? "POSITIVE"
                                    : value.polarity == orv::ChargePolarity::NEGATIVE ? "NEGATIVE"
                                    : value.polarity == orv::ChargePolarity::NEUTRAL  ? "NEUTRAL"
@@ -173,15 +161,13 @@ PYBIND11_MODULE(orv_engine, m) {
             self.touch_charges();
         });
     def_named_field(environment, "is_time_frozen", &orv::Environment::is_time_frozen);
-    environment.def("__repr__", [](py::handle object) -> std::string {
-        if (!holds_value<orv::Environment>(object, "Environment")) return "<Environment (not initialised)>";
-        const orv::Environment* self = object.cast<const orv::Environment*>();
+    environment.def("__repr__", [](const orv::Environment& self) -> std::string {
         auto count = [](std::size_t n, const char* word) {
             return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
         };
-        return "<Environment " + py::repr(py::str(self->id)).cast<std::string>() + ": " +
-               count(self->charges.size(), "charge") + ", " + count(self->agents.size(), "agent") + ", " +
-               count(self->sub_environments.size(), "sub-zone") + ">";
+        return "<Environment " + py::repr(py::str(self.id)).cast<std::string>() + ": " +
+               count(self.charges.size(), "charge") + ", " + count(self.agents.size(), "agent") + ", " +
+               count(self.sub_environments.size(), "sub-zone") + ">";
     });
     environment
         .def("to_json",
