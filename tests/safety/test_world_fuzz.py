@@ -3,7 +3,8 @@ hostile values, checked against a model of the world after every step.
 
 CI runs 150 examples. A long session: ORV_FUZZ_EXAMPLES=20000 .venv/bin/python -m pytest -q -x
 tests/safety/test_world_fuzz.py, or against the sanitized module: ORV_FUZZ_EXAMPLES=20000 bash
-scripts/sanitize.sh -x tests/safety/test_world_fuzz.py. A failure prints the @reproduce_failure blob that replays it."""
+scripts/sanitize.sh -x tests/safety/test_world_fuzz.py. A failure prints the @reproduce_failure blob that replays it.
+A long session ends by saying how many host operations it ran (ORV_FUZZ_EXAMPLES set)."""
 import json
 import math
 import os
@@ -11,7 +12,7 @@ import os
 import orv_engine as oe
 import pytest
 from hypothesis import HealthCheck, event, settings, strategies as st
-from hypothesis.stateful import Bundle, RuleBasedStateMachine, initialize, multiple, rule
+from hypothesis.stateful import Bundle, RuleBasedStateMachine, initialize, invariant, multiple, rule
 
 # kind -> (display name, priority, charges it needs to act, what its cast leaves of the zone's charges)
 KINDS = {
@@ -78,8 +79,24 @@ class Zone:
         self.charges, self.version = charges, self.version + 1
 
 
+# Host operations run so far: every rule and initialiser is one call (or a few) on the module.
+OPERATIONS = [0]
+
+
+@pytest.fixture(scope="module", autouse=True)
+def operation_count(request):
+    yield
+    if "ORV_FUZZ_EXAMPLES" in os.environ:
+        with request.config.pluginmanager.get_plugin("capturemanager").global_and_fixture_disabled():
+            print(f"\nfuzzing: {OPERATIONS[0]} host operations")
+
+
 class World(RuleBasedStateMachine):
     zones, views, sequencers = Bundle("zones"), Bundle("views"), Bundle("sequencers")
+
+    @invariant()
+    def count_operation(self):  # invariants run after every step
+        OPERATIONS[0] += 1
 
     def __init__(self):
         super().__init__()
