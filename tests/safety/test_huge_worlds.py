@@ -50,6 +50,9 @@ def run_world(script, asan_options=""):
     if SANITIZED:  # the child's sanitizer reports go to its stderr, which a failure shows
         env["ASAN_OPTIONS"] = f"{env.get('ASAN_OPTIONS', '')}:log_path=stderr{asan_options}"
         env["UBSAN_OPTIONS"] = f"{env.get('UBSAN_OPTIONS', '')}:log_path=stderr"
+        # The leak check at the child's exit names each thread and range it scans, so that a failure
+        # of the checker itself shows how far it got.
+        env["LSAN_OPTIONS"] = f"{env.get('LSAN_OPTIONS', '')}:log_threads=1"
     child = subprocess.run([sys.executable, "-c", PRELUDE + textwrap.dedent(script)], capture_output=True,
                            stdin=subprocess.DEVNULL, text=True, env=env, timeout=900, preexec_fn=fixed_limits)
     assert child.returncode == 0, f"exit status {child.returncode}\n{child.stdout}\n{child.stderr[-8000:]}"
