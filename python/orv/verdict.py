@@ -5,9 +5,11 @@ before frame 1, and moves it along with every report. The algorithm:
 
 1. Placing each frame's event. The world before the frame and the report after it are walked
    side by side from the root, skipping every pair of zones that compare equal. A cast is the
-   zone whose agent list lost exactly one agent, the one the event names; a fold is the zone
-   whose sub-zone list lost exactly one sub-zone, the one whose id the event's "shield_" visual
-   id names. Nothing else changes the shape of a world, so the first such zone is the place.
+   zone whose agent list lost exactly one agent, the one the event names (the first agent that
+   differs in name, visual id, target or rule); a fold is the zone whose sub-zone list lost
+   exactly one sub-zone, the first that differs from the report's, frozen flags aside, whose id
+   the event's "shield_" visual id names. Nothing else changes the shape of a world, so the first
+   such zone is the place.
 2. Fates. A cast removes the agent from the tree; a gate that casts has opened. A fold removes
    the sub-zone (it "folded into" the zone that lost it) and everything inside it: each zone
    below it was "carried off", and each gate in those zones that had not opened was "carried
