@@ -252,9 +252,13 @@ def cmd_view(args) -> int:
 
 
 def cmd_studio(args) -> int:
+    _writable(args.html, "--html")
     studio = importlib.import_module("orv.studio")
     level = load_level(find_level(args.level)) if args.level else None
-    path = studio.write_html(args.html, level)
+    try:
+        path = studio.write_html(args.html, level)
+    except OSError as err:
+        raise ToolkitError(f"--html {args.html}: cannot write the page ({err.strerror or err})") from None
     _note(f"Wrote the studio page {path}; open it in a browser.")
     return 0
 

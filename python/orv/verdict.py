@@ -5,9 +5,11 @@ before frame 1, and moves it along with every report. The algorithm:
 
 1. Placing each frame's event. The world before the frame and the report after it are walked
    side by side from the root, skipping every pair of zones that compare equal. A cast is the
-   zone whose agent list lost exactly one agent, the one the event names; a fold is the zone
-   whose sub-zone list lost exactly one sub-zone, the one whose id the event's "shield_" visual
-   id names. Nothing else changes the shape of a world, so the first such zone is the place.
+   zone whose agent list lost exactly one agent, the one the event names (the first agent that
+   differs in name, visual id, target or rule); a fold is the zone whose sub-zone list lost
+   exactly one sub-zone, the first that differs from the report's, frozen flags aside, whose id
+   the event's "shield_" visual id names. Nothing else changes the shape of a world, so the first
+   such zone is the place.
 2. Fates. A cast removes the agent from the tree; a gate that casts has opened. A fold removes
    the sub-zone (it "folded into" the zone that lost it) and everything inside it: each zone
    below it was "carried off", and each gate in those zones that had not opened was "carried
@@ -42,6 +44,7 @@ FRAME_LIMIT = 1000
 GATE_NAMES = ("Equals Gate", "The Judge")
 KEEPER = "Chronomancer"
 SHOWN_ZONES = 5  # zones named in a frame-limit verdict
+AGENT_KEYS = ("name", "visual_id", "target_value", "rule")  # what tells agents of a zone apart
 
 
 def number(value) -> str:
@@ -295,14 +298,18 @@ class Tracker:
                 continue
             pa, ca, ps, cs = p["agents"], c["agents"], p["sub_environments"], c["sub_environments"]
             if event["type"] == "CAST_SPELL" and len(pa) == len(ca) + 1:
+                # Agents that share a name and a visual id are told apart by their targets and rules.
                 i = 0
-                while i < len(ca) and pa[i]["name"] == ca[i]["name"] and pa[i]["visual_id"] == ca[i]["visual_id"]:
+                while i < len(ca) and same_agent(pa[i], ca[i]):
                     i += 1
                 if pa[i]["name"] == event["agent_name"] and pa[i]["visual_id"] == event["visual_id"]:
                     return node, c, i
             if event["type"] == "COLLAPSE_ZONE" and len(ps) == len(cs) + 1:
+                # The folded sub-zone is the first that differs (a fold changes nothing in its
+                # siblings but when they are frozen); comparing ids alone would take a later
+                # sibling that shares its id.
                 j = 0
-                while j < len(cs) and ps[j]["id"] == cs[j]["id"]:
+                while j < len(cs) and same_zone(ps[j], cs[j]):
                     j += 1
                 if "shield_" + ps[j]["id"] == event["visual_id"]:
                     return node, c, j
@@ -384,6 +391,24 @@ class Tracker:
         if len(zone["charges"]) > 1:
             return f"zone {name} is left with {len(zone['charges'])} charges"
         return f"zone {name} has not folded"
+
+
+def same_agent(a: dict, b: dict) -> bool:
+    return all(a.get(k) == b.get(k) for k in AGENT_KEYS)
+
+
+def same_zone(a: dict, b: dict) -> bool:
+    """Whether two zones hold the same: ids, charges, agents and sub-zones, whatever is frozen."""
+    stack = [(a, b)]
+    while stack:
+        x, y = stack.pop()
+        if x["id"] != y["id"] or x["charges"] != y["charges"] or len(x["agents"]) != len(y["agents"]) \
+                or len(x["sub_environments"]) != len(y["sub_environments"]):
+            return False
+        if not all(same_agent(p, q) for p, q in zip(x["agents"], y["agents"])):
+            return False
+        stack.extend(zip(x["sub_environments"], y["sub_environments"]))
+    return True
 
 
 def preorder(world: dict):

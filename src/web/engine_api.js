@@ -23,4 +23,5 @@ Module["load"] = function (levelText) {
 };
 Module["step"] = function () { return orvText(_orv_web_step()); };
 Module["world"] = function () { return orvText(_orv_web_world()); };
+Module["numbers"] = function () { return orvText(_orv_web_numbers()); };
 Module["reset"] = function () { if (_orv_web_reset() !== 1) orvFail(); };

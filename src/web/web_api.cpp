@@ -52,6 +52,12 @@ EMSCRIPTEN_KEEPALIVE const char* orv_web_world() {
     return guarded([] { return session().world().c_str(); }, static_cast<const char*>(nullptr));
 }
 
+// The current world's numbers, exactly, NaN and infinities included (see WebSession::numbers),
+// or null on a failure.
+EMSCRIPTEN_KEEPALIVE const char* orv_web_numbers() {
+    return guarded([] { return session().numbers().c_str(); }, static_cast<const char*>(nullptr));
+}
+
 // Starts the loaded level again from its first frame; 1 on success, 0 on a failure.
 EMSCRIPTEN_KEEPALIVE int orv_web_reset() {
     return guarded([] { return session().reset(), 1; }, 0);

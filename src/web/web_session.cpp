@@ -2,9 +2,12 @@
 // Every text is written exactly as the Python module writes it (report_text, to_text by depth).
 #include "web/web_session.h"
 
+#include <cmath>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
+#include "agents/gates.h"
 #include "model/json_text.h"
 #include "web/level_reader.h"
 
@@ -33,6 +36,41 @@ const std::string& WebSession::world() {
     std::string text = to_text(document, root_->json_depth());
     release(document);
     text_ = std::move(text);
+    return text_;
+}
+
+namespace {
+
+nlohmann::json exact(double value) {
+    if (std::isnan(value)) return "nan";
+    if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+    return value;
+}
+
+}  // namespace
+
+const std::string& WebSession::numbers() {
+    if (!root_) throw std::logic_error("no level is loaded: load one before asking for its numbers");
+    nlohmann::json magnitudes = nlohmann::json::array();
+    nlohmann::json targets = nlohmann::json::array();
+    std::vector<const Environment*> stack{root_.get()};
+    while (!stack.empty()) {
+        const Environment* zone = stack.back();
+        stack.pop_back();
+        for (const Charge& charge : zone->charges) magnitudes.push_back(exact(charge.magnitude));
+        for (const auto& agent : zone->agents) {
+            if (const auto* gate = dynamic_cast<const EqualsGate*>(agent.get())) {
+                targets.push_back(exact(gate->target_value));
+            } else if (const auto* judge = dynamic_cast<const InequalityGate*>(agent.get())) {
+                targets.push_back(exact(judge->target_value));
+            }
+        }
+        for (auto it = zone->sub_environments.rbegin(); it != zone->sub_environments.rend(); ++it) {
+            stack.push_back(it->get());
+        }
+    }
+    nlohmann::json document = {{"magnitudes", std::move(magnitudes)}, {"targets", std::move(targets)}};
+    text_ = document.dump();
     return text_;
 }
 

@@ -19,6 +19,12 @@ public:
     const std::string& step();
     // The current world's JSON, as Environment.to_json writes it.
     const std::string& world();
+    // The current world's numbers that its JSON writes as null when they are NaN or infinite:
+    // {"magnitudes": every charge's magnitude, zone by zone in preorder (parents first, sub-zones
+    // in list order), charges in list order; "targets": every gate's target in the same order of
+    // zones, agents in list order}. Finite values are written so that they read back exactly;
+    // NaN, +inf and -inf as the strings "nan", "inf" and "-inf".
+    const std::string& numbers();
     // A fresh run of the loaded level.
     void reset();
     bool loaded() const { return sequencer_ != nullptr; }

@@ -64,6 +64,26 @@ TEST(WebSession, CallsBeforeALevelAreRefused) {
     EXPECT_THROW(session.step(), std::logic_error);
     EXPECT_THROW(session.world(), std::logic_error);
     EXPECT_THROW(session.reset(), std::logic_error);
+    EXPECT_THROW(session.numbers(), std::logic_error);
+}
+
+// The numbers that a report writes as null come out exactly, in the order of zones in preorder.
+TEST(WebSession, NumbersKeepNaNAndInfinitiesApart) {
+    WebSession session;
+    session.load(R"({"id": "R", "charges": [{"magnitude": null, "polarity": "positive", "visual_id": "n"}],
+      "agents": [{"name": "judge", "visual_id": "j", "target_value": 0.1, "rule": "<"}],
+      "sub_environments": [
+        {"id": "A", "charges": [{"magnitude": 1e308, "polarity": "positive", "visual_id": "a"}],
+         "agents": [{"name": "multiply", "visual_id": "m"}],
+         "sub_environments": [{"id": "A1", "agents": [{"name": "equals", "visual_id": "e", "target_value": null}]}]},
+        {"id": "B", "charges": [{"magnitude": 0.30000000000000004, "polarity": "negative", "visual_id": "b"},
+                                {"magnitude": -2.5, "polarity": "neutral", "visual_id": "c"}]}]})");
+    EXPECT_EQ(session.numbers(),
+              R"({"magnitudes":["nan",1e+308,0.30000000000000004,-2.5],"targets":[0.1,"nan"]})");
+    session.load(R"({"id": "R", "charges": [{"magnitude": 1e308, "polarity": "positive", "visual_id": "a"},
+      {"magnitude": 1e308, "polarity": "negative", "visual_id": "b"}], "agents": [{"name": "multiply", "visual_id": "m"}]})");
+    session.step();  // the product overflows: a negative charge of magnitude inf
+    EXPECT_EQ(session.numbers(), R"({"magnitudes":["inf"],"targets":[]})");
 }
 
 struct Refusal {

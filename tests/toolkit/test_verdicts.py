@@ -71,6 +71,14 @@ VERDICTS = [
      ["zone r/b is left with 2 charges"]),
     (zone("r", subs=[zone("b", [charge(1), charge(2)]), zone("b", [charge(1), charge(2)])]), "unsolved", 1,
      ["zone r/b[1] is left with 2 charges", "zone r/b[2] is left with 2 charges"]),
+    # Of two sibling zones that share an id, the one that folded leaves: the first here, ...
+    (zone("r", subs=[zone("a", [charge(1)]), zone("a", [charge(2), charge(3)], [gate("g", 9)])]), "unsolved", 2,
+     ["Equals Gate (g) in zone r/a did not open (total 5, wants = 9)"]),
+    # ... the second here, while the first is frozen from frame 1 on, so its report changes too.
+    (zone("r", subs=[zone("u", [charge(3)], [gate("g", 7)], [zone("k", [charge(1)], [{"name": "chronomancer",
+                                                                                       "visual_id": "w"}])]),
+                     zone("u", [charge(2)])]), "unsolved", 2,
+     ["Equals Gate (g) in zone r/u never had the turn: zone r/u stayed frozen", "zone k is held by Chronomancer (w)"]),
 ]
 
 

@@ -1,8 +1,8 @@
 // Runs levels through the web engine under node, for the tests: reads a JSON list of
 // {"name", "level"} (level as text) from the file argv[3] and writes, for each level, every report
 // text of its run (until FINISHED or ERROR, both included), or the engine's refusal, and the
-// studio's verdict on the run, as one JSON list to the file argv[4]. After a refusal, "kept" is
-// the first report of the level loaded before (null when there was none).
+// studio's verdict on the run (given the engine's exact numbers, as the page is), as one JSON list
+// to the file argv[4]. After a refusal, "kept" is the first report of the level loaded before (null when there was none).
 "use strict";
 const fs = require("fs");
 const createOrvEngine = require(process.argv[2]);
@@ -15,7 +15,7 @@ createOrvEngine().then((engine) => {
     try {
       engine.load(item.level);
       const initial = JSON.parse(engine.world());
-      const tracker = new verdict.Tracker(initial);
+      const tracker = new verdict.Tracker(initial, engine.numbers);
       for (;;) {
         const text = engine.step();
         result.texts.push(text);

@@ -33,6 +33,20 @@ def test_missing_engine_is_one_line(tmp_path, path, says):
     assert not (tmp_path / "s.html").exists()
 
 
+@pytest.mark.parametrize("where, says", [
+    ("missing/s.html", "the folder {tmp}/missing does not exist"),
+    ("", "that is a folder; give a file name"),
+    ("file.txt/s.html", "the folder {tmp}/file.txt is not a folder"),
+])
+def test_unwritable_page_is_one_line(tmp_path, where, says):
+    (tmp_path / "file.txt").write_text("x", encoding="utf-8")
+    target = str(tmp_path / where) if where else str(tmp_path)
+    result = orv("studio", "--html", target)
+    assert result.returncode == 2 and result.stdout == ""
+    assert result.stderr.count("\n") == 1 and result.stderr.startswith(f"orv: --html {target}: ")
+    assert says.format(tmp=tmp_path) in result.stderr
+
+
 def test_page_is_self_contained_and_opens_on_the_level(web_engine, tmp_path):
     level = tmp_path / "odd.json"
     title = "</script><!-- & \u00fc"

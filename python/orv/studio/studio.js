@@ -127,7 +127,7 @@
     initial = JSON.parse(engine.world());
     reports = [];
     texts = [];
-    tracker = new window.OrvVerdict.Tracker(initial);
+    tracker = new window.OrvVerdict.Tracker(initial, engine.numbers);
     showError("");
     draw(true);
   }
@@ -167,7 +167,7 @@
     engine.reset();
     reports = [];
     texts = [];
-    tracker = new window.OrvVerdict.Tracker(initial);
+    tracker = new window.OrvVerdict.Tracker(initial, engine.numbers);
     try {
       while (reports.length < target) advance();
     } catch (err) {
@@ -206,8 +206,9 @@
   function draw(withEditor) {
     var current = reports.length ? reports[reports.length - 1] : initial;
     var before = reports.length > 1 ? reports[reports.length - 2] : initial;
-    var hit = reports.length ? window.OrvViewer.locate(before, current) : null;
-    ui.world.replaceChildren(window.OrvViewer.buildWorld(current, hit));
+    var replay = window.OrvReplay;
+    var hit = reports.length ? replay.locate(before, current, replay.sharedIds(initial)) : null;
+    ui.world.replaceChildren(replay.buildWorld(current, hit));
     var meta = current.meta || { frame_index: 0, status: "READY", message: "Before frame 1: edit the level, then step or play." };
     ui.frame.textContent = String(meta.frame_index);
     ui.status.textContent = meta.status;

@@ -10,9 +10,6 @@
   };
   var RULE = { "<": "<", ">": ">", "<=": "\u2264", ">=": "\u2265" };
   var CAST_WORDS = " executed operation in ";
-  // Other pages (the studio) draw worlds with these and bring their own controls.
-  window.OrvViewer = { buildWorld: buildWorld, locate: locate };
-  if (!document.getElementById("viewer")) return;
 
   function el(tag, cls, text) {
     var node = document.createElement(tag);
