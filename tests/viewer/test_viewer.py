@@ -251,6 +251,18 @@ def test_page_starts_before_frame_1_and_ends_on_the_verdict(browser, tmp_path):
 
 
 @needs_browser
+def test_a_fold_among_siblings_of_one_id_names_the_one_that_went(browser, tmp_path):
+    # The first b folds at frame 1; the second, with two charges and no agent, stays.
+    twins = zone_json("root", subs=[zone_json("b", [5]), zone_json("b", [1, 2])])
+    page, checked = play_html(tmp_path, twins)
+    browser.get(page.as_uri())
+    ActionChains(browser).send_keys(Keys.ARROW_RIGHT).perform()
+    folded = browser.execute_script(PANEL_JS)["folded"]
+    assert folded == ["zone root/b[1] folded into root"]
+    assert checked["reasons"] == ["zone root/b is left with 2 charges"]
+
+
+@needs_browser
 def test_the_event_is_scrolled_into_view(browser, tmp_path):
     tall = [zone_json(f"z{i}", range(1, 40)) for i in range(40)]
     tall[-1]["agents"] = [{"name": "plus", "visual_id": "far"}]

@@ -90,6 +90,14 @@
     return { type: ev.type, path: null, ghost: { id: String(ev.visual_id || "").replace(/^shield_/, "") } };
   }
 
+  // One zone in two reports, alike but for the freeze flags, which any frame may change: a fold
+  // leaves the siblings before the folded one as they were, so siblings that share an id still
+  // tell which of them went.
+  function unfrozen(key, value) { return key === "is_time_frozen" ? undefined : value; }
+  function sameZone(a, b) {
+    return a.id === b.id && JSON.stringify(a, unfrozen) === JSON.stringify(b, unfrozen);
+  }
+
   function walkPair(prev, cur, ev) {
     var stack = [[prev, cur, ""]];
     while (stack.length) {
@@ -107,7 +115,7 @@
       }
       if (ev.type === "COLLAPSE_ZONE" && ps.length === cs.length + 1) {
         var j = 0;
-        while (j < cs.length && ps[j].id === cs[j].id) j++;
+        while (j < cs.length && sameZone(ps[j], cs[j])) j++;
         if ("shield_" + ps[j].id === ev.visual_id) {
           var n = (c.charges || []).length;
           return { type: ev.type, path: path, ghost: ps[j], index: j, fresh: n ? 1 : 0, from: n - 1 };
