@@ -65,7 +65,10 @@ def test_ctrl_c_while_writing_a_huge_report_raises_keyboard_interrupt_with_the_f
     # The child steps a world of a million charges until SIGINT arrives; time between the calls is
     # negligible, so the interrupt lands inside next_frame, which must raise it with its frame applied.
     script = textwrap.dedent("""
-        import json, sys, orv_engine as oe
+        import json, signal, sys, orv_engine as oe
+        # A shell that starts the tests in the background hands its children SIGINT ignored, and the
+        # interpreter then leaves it so: the child asks for KeyboardInterrupt itself.
+        signal.signal(signal.SIGINT, signal.default_int_handler)
         root = oe.Environment("huge")
         root.charges = [oe.Charge(0.5, oe.NEGATIVE, "charge")] * 1_000_000
         for i in range(200):
