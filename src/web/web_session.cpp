@@ -1,5 +1,5 @@
 // WebSession: the one world that a page runs, with the level it was loaded from.
-// Every text is written exactly as the Python module writes it (report_text, to_text by depth).
+// Every text is written as the Python module writes it: straight from the world by the text writer.
 #include "web/web_session.h"
 
 #include <cmath>
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "agents/gates.h"
-#include "model/json_text.h"
+#include "model/text_writer.h"
 #include "web/level_reader.h"
 
 namespace orv::web {
@@ -23,19 +23,17 @@ void WebSession::load(const std::string& level_text) {
 
 const std::string& WebSession::step() {
     if (!sequencer_) throw std::logic_error("no level is loaded: load one before stepping");
-    nlohmann::json report = sequencer_->NextFrame();
-    std::string text = sequencer_->report_text(report);
-    release(report);
-    text_ = std::move(text);
+    TextWriter text;
+    sequencer_->write_next_frame(text);
+    text_.assign(text.data(), text.size());
     return text_;
 }
 
 const std::string& WebSession::world() {
     if (!root_) throw std::logic_error("no level is loaded: load one before asking for its world");
-    nlohmann::json document = root_->to_json();
-    std::string text = to_text(document, root_->json_depth());
-    release(document);
-    text_ = std::move(text);
+    TextWriter text;
+    root_->write_json(text);
+    text_.assign(text.data(), text.size());
     return text_;
 }
 

@@ -174,11 +174,11 @@ def test_open_level_files_and_bundled_levels(browser, tmp_path):
     WebDriverWait(browser, 10).until(lambda d: state(d)["error"])
     assert "agents[0].name: expected an agent name" in state(browser)["error"]
     assert state(browser)["zones"] == ["vault"]  # the open level stays
-    deep = tmp_path / "deep.json"  # more nesting than the page's engine agrees to write
-    deep.write_text('{"id":"z","sub_environments":[' * 1000 + '{"id":"leaf"}' + "]}" * 1000, encoding="utf-8")
+    deep = tmp_path / "deep.json"  # more nesting than the engine writes (10,000 levels), in the page as in Python
+    deep.write_text('{"id":"z","sub_environments":[' * 5000 + '{"id":"leaf"}' + "]}" * 5000, encoding="utf-8")
     q(browser, "open-file").send_keys(str(deep))
     WebDriverWait(browser, 10).until(lambda d: "nested" in state(d)["error"])
-    assert state(browser)["error"].startswith("The level was not opened: cannot write a JSON document nested 2002 levels deep")
+    assert state(browser)["error"].startswith("The level was not opened: cannot write a JSON document nested 10002 levels deep")
     assert state(browser)["zones"] == ["vault"]
     play_to_end(browser)
     assert state(browser)["verdict"] == "solved in 2 frames"  # the Purifier acted, then nothing was left

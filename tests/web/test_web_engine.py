@@ -200,12 +200,23 @@ def test_refused_levels_say_why_and_keep_the_loaded_one(web_engine, tmp_path):
 
 
 def test_deep_world_is_refused_without_harm(web_engine, tmp_path):
-    """Reports nested deeper than the page's stack allows are refused; the engine keeps working."""
+    """One level past the 10,000 that the module writes is refused with the module's words, and the
+    engine keeps working."""
+    import orv_engine as oe
+
     leaf = '{"id":"leaf","charges":[{"magnitude":1,"polarity":"positive","visual_id":"c"}]}'
-    deep = '{"id":"z","sub_environments":[' * 3000 + leaf + "]}" * 3000
+    deep = '{"id":"z","sub_environments":[' * 5000 + leaf + "]}" * 5000
     runs = run_in_node(web_engine, [("deep", deep), ("small", json.dumps({"format": 1, "world": zone("r", [1])}))],
                        tmp_path)
-    assert "cannot write a JSON document nested" in runs[0]["error"]
+    root = chain = oe.Environment("z")
+    for _ in range(4999):
+        chain.add_sub_environment(sub := oe.Environment("z"))
+        chain = sub
+    chain.add_sub_environment(bottom := oe.Environment("leaf"))
+    bottom.add_charge(1, oe.POSITIVE, "c")
+    with pytest.raises(ValueError) as refused:
+        root.to_json()
+    assert str(refused.value) in runs[0]["error"]
     assert runs[1]["error"] is None and runs[1]["verdict"]["status"] == "solved"
 
 
