@@ -83,10 +83,17 @@ void check_signals() {
     if (PyErr_CheckSignals() != 0) throw py::error_already_set();
 }
 
-// The text of a long write (polled with check_signals about every MiB) as a str; a signal that came
-// during the last stretch or the copy is seen before the call returns.
-py::str polled_text_to_str(const orv::TextWriter& text) {
-    py::str str = text_to_str(text);
+// What `write` writes, polled with check_signals about every MiB, as a str. The writer's buffer is
+// released before the last poll, so that a signal that came at any time during the call (the last
+// stretch, the copy, the release of a large buffer) is seen before the call returns.
+template <typename Write>
+py::str polled_text(Write&& write) {
+    py::str str;
+    {
+        orv::TextWriter text(0, check_signals);
+        write(text);
+        str = text_to_str(text);
+    }
     check_signals();
     return str;
 }
@@ -172,9 +179,7 @@ PYBIND11_MODULE(orv_engine, m) {
     environment
         .def("to_json",
              [](const orv::Environment& self) {
-                 orv::TextWriter text(0, check_signals);
-                 self.write_json(text);
-                 return polled_text_to_str(text);
+                 return polled_text([&](orv::TextWriter& text) { self.write_json(text); });
              })
         .def(
             "add_charge",
@@ -225,9 +230,7 @@ PYBIND11_MODULE(orv_engine, m) {
         // The report is written straight from the world, no document built; a signal handler that
         // raises during the writing ends it with the frame applied.
         .def("next_frame", [](orv::NarrativeSequencer& self) {
-            orv::TextWriter text(0, check_signals);
-            self.write_next_frame(text);
-            return polled_text_to_str(text);
+            return polled_text([&](orv::TextWriter& text) { self.write_next_frame(text); });
         });
     def_named_field(sequencer, "is_finished", &orv::NarrativeSequencer::is_finished);
     def_named_field(sequencer, "current_frame", &orv::NarrativeSequencer::current_frame);

@@ -51,12 +51,12 @@ ctypes.CDLL(path)
 def module_tls():
     '''the module's TLS id, block size and this thread's block (0 while not made)'''
     found = []
-    def visit(info, size, data):
+    def visit(info, info_size, data):
         info = info.contents
         if info.name == path.encode():
             headers = ctypes.cast(info.phdr, ctypes.POINTER(Phdr))
-            size = next(headers[i].memsz for i in range(info.phnum) if headers[i].type == PT_TLS)
-            found.append((info.tls_modid, size, info.tls_data or 0))
+            block_size = next(headers[i].memsz for i in range(info.phnum) if headers[i].type == PT_TLS)
+            found.append((info.tls_modid, block_size, info.tls_data or 0))
         return 0
     libc.dl_iterate_phdr(VISIT(visit), None)
     return found[0]
@@ -95,11 +95,11 @@ def run(held, options=""):
 def held():
     """How many chunks to hold first so that the block lands 16 bytes past a page boundary."""
     seen = []
-    for held in range(6):
-        child, offset = run(held)
+    for count in range(6):
+        child, offset = run(count)
         if offset == 16:
-            return held
-        seen.append((held, offset, child.returncode, child.stderr[-2000:]))
+            return count
+        seen.append((count, offset, child.returncode, child.stderr[-2000:]))
     pytest.fail(f"the module's block could not be placed 16 bytes past a page boundary: {seen}")
 
 
