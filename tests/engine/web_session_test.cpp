@@ -6,12 +6,12 @@
 #include <stdexcept>
 #include <string>
 
-#include "agents/arithmetic.h"
 #include "agents/gates.h"
 #include "model/json_text.h"
 #include "sequencer/sequencer.h"
 #include "web/level_reader.h"
 #include "web/web_session.h"
+#include "worked_world.h"
 
 namespace orv::web {
 namespace {
@@ -24,14 +24,7 @@ const char* kLevel = R"({"format": 1, "title": "t", "world": {"id": "R",
     "agents": [{"name": "plus", "visual_id": "p"}]}]}})";
 
 std::string hand_built_report(int frames) {
-    auto root = std::make_shared<Environment>("R");
-    root->add_magician(std::make_shared<EqualsGate>("gate", 5.0));
-    auto sub = std::make_shared<Environment>("S");
-    sub->add_charge(Charge(2.0, ChargePolarity::POSITIVE, "a"));
-    sub->add_charge(Charge(3.0, ChargePolarity::POSITIVE, "b"));
-    sub->add_magician(std::make_shared<PlusMagician>("p"));
-    root->add_environment(sub);
-    NarrativeSequencer sequencer(root);
+    NarrativeSequencer sequencer(worked_world());
     std::string text;
     for (int i = 0; i < frames; ++i) {
         nlohmann::json report = sequencer.NextFrame();

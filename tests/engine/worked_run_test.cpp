@@ -1,22 +1,15 @@
 // The worked run: a sub-zone folds 2 + 3, collapses into the root, and the root's gate opens at 5.
 #include <gtest/gtest.h>
 
-#include "agents/arithmetic.h"
-#include "agents/gates.h"
 #include "model/json_text.h"
 #include "sequencer/sequencer.h"
+#include "worked_world.h"
 
 namespace orv {
 namespace {
 
 TEST(WorkedRun, FiveCallsTellTheWholeStory) {
-    auto root = std::make_shared<Environment>("R");
-    root->add_magician(std::make_shared<EqualsGate>("gate", 5.0));
-    auto sub = std::make_shared<Environment>("S");
-    sub->add_charge(Charge(2.0, ChargePolarity::POSITIVE, "a"));
-    sub->add_charge(Charge(3.0, ChargePolarity::POSITIVE, "b"));
-    sub->add_magician(std::make_shared<PlusMagician>("p"));
-    root->add_environment(sub);
+    auto root = worked_world();
     NarrativeSequencer sequencer(root);
 
     struct Expected {
