@@ -23,8 +23,10 @@ struct WalkStep {
     std::size_t next;
 };
 
-// Calls visit(zone) for every zone below and including `root`, sub-zones in list order
-// before the zone itself. A zone that sits in several places is visited once per place.
+// Calls visit(zone, path) for every zone below and including `root`, sub-zones in list order before
+// the zone itself; `path` is the walk's stack, whose steps' `next - 1` are the zone's place from the
+// root. A zone that sits in several places is visited once per place. A visit that returns true
+// ends the walk.
 template <typename Visit>
 void walk_post_order(Environment* root, Visit visit) {
     std::vector<WalkStep> path{{root, 0}};
@@ -36,9 +38,29 @@ void walk_post_order(Environment* root, Visit visit) {
         } else {
             Environment* zone = top.zone;
             path.pop_back();
-            visit(zone);
+            if (visit(zone, path)) return;
         }
     }
+}
+
+// The place of the zone whose steps (without the zone's own) are `path`.
+ZonePath place_of(const std::vector<WalkStep>& path) {
+    ZonePath place;
+    place.reserve(path.size());
+    for (const WalkStep& step : path) place.push_back(step.next - 1);
+    return place;
+}
+
+// The first place of `zone` in post-order, which is where the frame loop first offers the turn to
+// its agents.
+ZonePath first_place(Environment* root, const Environment* zone) {
+    ZonePath place;
+    walk_post_order(root, [&](Environment* visited, const std::vector<WalkStep>& path) {
+        if (visited != zone) return false;
+        place = place_of(path);
+        return true;
+    });
+    return place;
 }
 
 }  // namespace
@@ -59,6 +81,10 @@ void NarrativeSequencer::write_next_frame(TextWriter& out) {
 
 NarrativeSequencer::Outcome NarrativeSequencer::advance() {
     last_event.reset();
+    last_record.action = FrameRecord::Action::NONE;
+    last_record.zone.clear();
+    last_record.index = 0;
+    last_record.flipped.clear();
     if (current_frame >= max_frames) {
         is_finished = true;
         return {ORV_FRAME_EVENT_ERROR, "Max frame limit reached. Infinite loop detected."};
@@ -90,7 +116,11 @@ NarrativeSequencer::Outcome NarrativeSequencer::advance() {
         // out of memory here still leaves no agent behind that has cast.
         auto& agents = zone->agents;
         auto held = std::find(agents.begin(), agents.end(), agent);
+        const std::size_t index = static_cast<std::size_t>(held - agents.begin());
         if (held != agents.end()) agents.erase(held);
+        last_record.action = FrameRecord::Action::CAST;
+        last_record.index = index;
+        last_record.zone = first_place(root, zone);
         last_event = FrameEvent{agent->name, agent->visual_id, ORV_FRAME_EVENT_CAST_SPELL,
                                 agent->name + " executed operation in " + zone->id};
         someone_cast = true;
@@ -99,23 +129,29 @@ NarrativeSequencer::Outcome NarrativeSequencer::advance() {
 
     if (!someone_cast && !check_and_collapse(root)) {
         is_finished = true;
+        last_record.action = FrameRecord::Action::FINISH;
         last_event = FrameEvent{"System", "N/A", ORV_FRAME_EVENT_FINISHED, "Equation Resolved."};
     }
     return {is_finished ? ORV_FRAME_EVENT_FINISHED : ORV_FRAME_EVENT_RUNNING, last_event->description};
 }
 
 void NarrativeSequencer::update_freeze_states(Environment* env) {
-    walk_post_order(env, [](Environment* zone) {
+    walk_post_order(env, [this](Environment* zone, const std::vector<WalkStep>& path) {
         bool frozen = false;
         for (const auto& sub : zone->sub_environments) frozen = frozen || unsettled(*sub);
-        zone->is_time_frozen = frozen;
+        if (zone->is_time_frozen != frozen) {
+            zone->is_time_frozen = frozen;
+            last_record.flipped.push_back(place_of(path));
+        }
+        return false;
     });
 }
 
 void NarrativeSequencer::collect_agents(Environment* env, std::vector<Candidate>& out) {
-    walk_post_order(env, [&out](Environment* zone) {
-        if (zone->is_time_frozen) return;
+    walk_post_order(env, [&out](Environment* zone, const std::vector<WalkStep>&) {
+        if (zone->is_time_frozen) return false;
         for (const auto& agent : zone->agents) out.emplace_back(agent, zone);
+        return false;
     });
 }
 
@@ -141,8 +177,12 @@ bool NarrativeSequencer::check_and_collapse(Environment* env) {
                          "Zone " + folded->id + " has resolved and merged."};
         parent->charges.push_back(folded->charges.front());
         parent->touch_charges();
-        last_event = std::move(event);
         parent->remove_sub_environment(place);
+        last_record.action = FrameRecord::Action::FOLD;
+        last_record.index = place;
+        path.pop_back();
+        last_record.zone = place_of(path);
+        last_event = std::move(event);
         return true;
     }
     return false;

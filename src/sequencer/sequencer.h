@@ -15,6 +15,7 @@
 #include "model/json_release.h"
 #include "model/text_writer.h"
 #include "sequencer/frame_event.h"
+#include "sequencer/frame_record.h"
 
 namespace orv {
 
@@ -34,7 +35,8 @@ public:
     // after the frame is applied (before it, as in NextFrame, for a world too large to report).
     void write_next_frame(TextWriter& out);
 
-    // Recomputes is_time_frozen for every zone below and including `env`, deepest first.
+    // Recomputes is_time_frozen for every zone below and including `env`, deepest first, and notes
+    // in last_record.flipped the zones whose flag changed.
     void update_freeze_states(Environment* env);
     // Appends (agent, zone) for every agent of an unfrozen zone, in depth-first post-order.
     void collect_agents(Environment* env, std::vector<Candidate>& out);
@@ -53,6 +55,9 @@ public:
     std::int32_t max_frames = 1000;
     bool is_finished = false;
     std::optional<FrameEvent> last_event;
+    // What the last frame did and where (paths from the root). It is written after the frame's
+    // change and before its event, so a frame that fails part way may leave it partly filled.
+    FrameRecord last_record;
     std::shared_ptr<Environment> root_environment;
     // Length of the last text that report_text wrote.
     std::size_t report_text_size = 0;

@@ -1,0 +1,30 @@
+// FrameRecord: what the sequencer's last frame did and where, for whoever follows a run without
+// comparing whole worlds. Zones are named by their path: sub-zone indices from the root.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+namespace orv {
+
+using ZonePath = std::vector<std::size_t>;
+
+struct FrameRecord {
+    enum class Action {
+        NONE,    // no frame ran: the frame limit was reached, or the run had already finished
+        CAST,    // an agent cast (a gate opened) and left its zone
+        FOLD,    // a settled sub-zone folded into its parent
+        FINISH,  // nothing could cast or fold: the run finished
+    };
+    Action action = Action::NONE;
+    // CAST: the acting agent's zone; FOLD: the parent that the folded zone merged into.
+    ZonePath zone;
+    // CAST: the agent's index in its zone's list before it left; FOLD: the folded zone's index in
+    // its parent's list before it left.
+    std::size_t index = 0;
+    // The zones whose is_time_frozen changed at the start of this frame (the report shows the new
+    // flags), in the order of the freeze walk: sub-zones in list order before their zone.
+    std::vector<ZonePath> flipped;
+};
+
+}  // namespace orv

@@ -1,0 +1,78 @@
+// The table of agent kinds. Names and priorities are taken from agents built once, at first use,
+// so that the agent classes remain the one place that fixes them.
+#include "toolkit/kinds.h"
+
+#include "agents/arithmetic.h"
+#include "agents/chronomancer.h"
+#include "agents/gates.h"
+#include "agents/powers.h"
+#include "agents/unary.h"
+
+namespace orv {
+
+namespace {
+
+template <typename Agent>
+std::shared_ptr<MagicianAgent> plain(std::string visual_id, double, const std::string&) {
+    return std::make_shared<Agent>(std::move(visual_id));
+}
+
+std::shared_ptr<MagicianAgent> equals(std::string visual_id, double target, const std::string&) {
+    return std::make_shared<EqualsGate>(std::move(visual_id), target);
+}
+
+std::shared_ptr<MagicianAgent> judge(std::string visual_id, double target, const std::string& rule) {
+    return std::make_shared<InequalityGate>(std::move(visual_id), target, InequalityGate::comparison_from_text(rule));
+}
+
+std::vector<AgentKind> make_table() {
+    std::vector<AgentKind> kinds = {
+        {"plus", "PlusMagician", "add_plus_magician", false, false, plain<PlusMagician>},
+        {"minus", "MinusMagician", "add_minus_magician", false, false, plain<MinusMagician>},
+        {"multiply", "MultiplyMagician", "add_multiply_magician", false, false, plain<MultiplyMagician>},
+        {"divide", "DivideMagician", "add_divide_magician", false, false, plain<DivideMagician>},
+        {"power", "PowerSorcerer", "add_power_sorcerer", false, false, plain<PowerSorcerer>},
+        {"root", "RootMagician", "add_root_magician", false, false, plain<RootMagician>},
+        {"abs", "AbsMagician", "add_abs_magician", false, false, plain<AbsMagician>},
+        {"factorial", "FactorialMagician", "add_factorial_magician", false, false, plain<FactorialMagician>},
+        {"modulo", "ModuloMagician", "add_modulo_magician", false, false, plain<ModuloMagician>},
+        {"log", "LogMagician", "add_log_magician", false, false, plain<LogMagician>},
+        {"chronomancer", "Chronomancer", "add_chronomancer", false, false, plain<Chronomancer>},
+        {"equals", "EqualsGate", "add_equals_gate", true, false, equals},
+        {"judge", "InequalityGate", "add_inequality_gate", true, true, judge},
+    };
+    for (AgentKind& kind : kinds) {
+        const auto sample = kind.make("", 0.0, "<");
+        kind.name = sample->name;
+        kind.priority = sample->priority;
+    }
+    return kinds;
+}
+
+}  // namespace
+
+const std::vector<AgentKind>& agent_kinds() {
+    static const std::vector<AgentKind> table = make_table();
+    return table;
+}
+
+const AgentKind* find_kind(std::string_view kind_or_name) {
+    for (const AgentKind& kind : agent_kinds()) {
+        if (kind_or_name == kind.kind || kind_or_name == kind.name) return &kind;
+    }
+    return nullptr;
+}
+
+const AgentKind* kind_of(const MagicianAgent& agent) {
+    for (const AgentKind& kind : agent_kinds()) {
+        if (agent.name == kind.name) return &kind;
+    }
+    return nullptr;
+}
+
+const std::vector<std::string>& judge_rules() {
+    static const std::vector<std::string> rules = {"<", ">", "<=", ">="};
+    return rules;
+}
+
+}  // namespace orv

@@ -1,0 +1,51 @@
+// Level files: a level (or a bare zone, or one frame report) read into an engine world, and a world
+// written back as a level with its numbers exact. Every refusal names the JSON path and the value.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "model/environment.h"
+#include "sequencer/frame_event.h"
+
+namespace orv {
+
+// A level that cannot be read. what() is "PATH: expected EXPECTED, found FOUND" ("(top level)" for
+// an empty path, no "PATH: " when there is no path, no ", found ..." when nothing is found).
+class LevelError : public std::runtime_error {
+public:
+    LevelError(std::optional<std::string> path, std::string expected, std::optional<std::string> found);
+    // The JSON path of the fault ("world.sub_environments[1].agents[0].name"; "" for the whole
+    // document; "line 2, column 13" for text that is not JSON); none for bytes that are not UTF-8.
+    std::optional<std::string> path;
+    std::string expected;
+    std::optional<std::string> found;
+};
+
+struct Level {
+    // None when the document has no title (a bare zone, a report): callers name it after the file.
+    std::optional<std::string> title;
+    std::string description;
+    std::shared_ptr<Environment> world;
+    // For one frame report: its meta's frame_index, status and last_event; none for a level or a
+    // bare zone.
+    std::optional<std::int32_t> frame;
+    std::string status;
+    std::optional<FrameEvent> event;
+};
+
+// Reads a level in any of its three shapes, built top-down in list order (charges, agents, then
+// sub-zones, each attached while still empty). Linear in the text; nesting is limited by memory only.
+// Magnitudes and targets are numbers, null (NaN) or the strings "inf", "-inf" and "nan".
+Level read_level(std::string_view text);
+
+// `world` as a level file: {"format", "title", "description", "world"}, indented by two spaces, one
+// line at the end. Non-finite numbers are written as "inf", "-inf" and "nan", so that reading the
+// text gives the same world bit for bit, -0.0 included.
+std::string write_level(const Environment& world, const std::string& title, const std::string& description);
+
+}  // namespace orv

@@ -1,0 +1,78 @@
+// Session: one level's run, the one thing behind the toolkit's module and the web engine: load a
+// level, step, report text, frame record, narration, verdict, reset, save.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "model/environment.h"
+#include "sequencer/sequencer.h"
+#include "toolkit/level_file.h"
+#include "toolkit/verdict.h"
+
+namespace orv {
+
+class Session {
+public:
+    Session();
+    ~Session();
+
+    // Reads a level (see read_level) and starts a fresh run of it; a frame report starts at its
+    // frame, as the saved run it comes from. A refused level leaves the session as it was.
+    void load(std::string_view text);
+    bool loaded() const { return sequencer_ != nullptr; }
+    // The level's title, description, and for a frame report its frame (0 otherwise).
+    const std::optional<std::string>& title() const;
+    const std::string& description() const;
+
+    // Runs one frame; its report, as orv_engine's next_frame writes it. The text stays valid until
+    // the next call that changes the session.
+    const std::string& step();
+    // The last frame's record, and the last frame told in words.
+    const FrameRecord& record() const;
+    const Told& told() const;
+    // Follows a saved run: the next report of a run file. A report that the engine gives for the
+    // next frame is followed as step() follows it; any other is noted by the judge and its world
+    // taken as the run's from there on. Returns whether it followed.
+    bool follow_saved(std::string_view report_text);
+
+    Verdict verdict() const;
+    // The root's name as the verdict names zones.
+    std::string root_name() const;
+    std::int32_t frame() const;
+    // The last report's status ("" before the first frame), and whether the run has ended
+    // (FINISHED or ERROR).
+    const std::string& status() const;
+    bool ended() const;
+
+    // A fresh run of the loaded level.
+    void reset();
+
+    // The current world's JSON, as Environment.to_json writes it.
+    std::string world() const;
+    // The current world as a level file, numbers exact (see write_level).
+    std::string level_text(const std::string& title, const std::string& description) const;
+    // The current world's numbers that its JSON writes as null when they are NaN or infinite:
+    // {"magnitudes": every charge's magnitude, zones in preorder, charges in list order; "targets":
+    // every gate's target in the same order}, NaN and infinities as "nan", "inf", "-inf".
+    std::string numbers() const;
+    const Environment& root() const;
+
+private:
+    void start(Level level, std::string text);
+    void require_loaded(const char* what) const;
+
+    std::string level_text_;
+    Level level_;
+    std::unique_ptr<NarrativeSequencer> sequencer_;
+    std::unique_ptr<Judge> judge_;
+    FrameRecord record_;
+    Told told_;
+    std::string status_;
+    std::string text_;
+};
+
+}  // namespace orv

@@ -1,0 +1,71 @@
+// Verdicts of runs: a judge follows one run, frame record by frame record, and says how it ended;
+// it also tells each frame in words, the one narration of the terminal, the replay page and the studio.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/environment.h"
+#include "sequencer/frame_event.h"
+#include "sequencer/frame_record.h"
+#include "sequencer/sequencer.h"
+
+namespace orv {
+
+struct Verdict {
+    std::string kind;  // "solved", "unsolved", "limit" or "paused"
+    std::int32_t frames = 0;
+    std::vector<std::string> reasons;
+};
+
+// One frame told for people: what it did ("Plus Magician (smith) cast in zone forge", "zone a
+// folded into r") and the charges of the zone it touched ("forge: +3 -2"), "" when it touched none.
+struct Told {
+    std::string words;
+    std::string where;
+};
+
+class Judge {
+public:
+    // Follows the run of `world`, the live root as it stands before the run's next frame; the judge
+    // reads its numbers as frames change them, so the world must outlive the judge.
+    explicit Judge(const Environment& world);
+    ~Judge();
+    Judge(const Judge&) = delete;
+    Judge& operator=(const Judge&) = delete;
+
+    // Takes the frame that `sequencer` (running the judge's world) has just run: its record, its
+    // event, its frame number and `status`, the status of its report. Costs about the depth of
+    // what the frame changed, not the size of the world.
+    Told follow(const NarrativeSequencer& sequencer, const std::string& status);
+
+    // For a saved run whose first report (frame `frame`, with `status` and `event`) is the world the
+    // judge was built from: that report's event cannot be placed, and a fold there is named as such.
+    Told begin_saved(std::int32_t frame, const std::string& status, const std::optional<FrameEvent>& event);
+    // For a saved run whose report of frame `frame` does not follow from the one before: notes it
+    // (the run cannot be judged) and follows `world`, that report's world, from there on.
+    void lost(std::int32_t frame, const std::string& description, const Environment& world, const std::string& status);
+
+    Verdict verdict() const;
+    // How the judge names a zone of the current world, by its path.
+    std::string zone_name(const ZonePath& path) const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// Texts of the narration that do not depend on a run's history.
+// A magnitude or total as people write it: 3, 2.5, 1e+20, inf, -inf, nan.
+std::string number_text(double value);
+// The zone's charges in a line: "forge: +3 -2 ~0.5" (the first twelve, then "and N more").
+std::string charges_text(const Environment& zone, const std::string& name);
+// The world as an indented list of zones: charges, then the agents that wait there.
+std::vector<std::string> world_lines(const Environment& root);
+// The closing lines of a narrated run ("Solved in 3 frames: ..."), its reasons the first five.
+std::vector<std::string> summary_lines(const Verdict& verdict, const std::string& root_name);
+
+}  // namespace orv
