@@ -70,6 +70,17 @@ const AgentKind* kind_of(const MagicianAgent& agent) {
     return nullptr;
 }
 
+std::optional<double> target_of(const MagicianAgent& agent) {
+    if (const auto* gate = dynamic_cast<const EqualsGate*>(&agent)) return gate->target_value;
+    if (const auto* judge = dynamic_cast<const InequalityGate*>(&agent)) return judge->target_value;
+    return std::nullopt;
+}
+
+const char* rule_of(const MagicianAgent& agent) {
+    const auto* judge = dynamic_cast<const InequalityGate*>(&agent);
+    return judge ? judge->rule_text() : nullptr;
+}
+
 const std::vector<std::string>& judge_rules() {
     static const std::vector<std::string> rules = {"<", ">", "<=", ">="};
     return rules;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,10 @@ const AgentKind* find_kind(std::string_view kind_or_name);
 
 // The kind of a live agent (by its display name); null for an agent of no known kind.
 const AgentKind* kind_of(const MagicianAgent& agent);
+
+// A gate's target and a Judge's rule text ("<", ">", "<=", ">="); none and null for other agents.
+std::optional<double> target_of(const MagicianAgent& agent);
+const char* rule_of(const MagicianAgent& agent);
 
 // The four rule texts that a Judge is built from in level files: "<", ">", "<=", ">=".
 const std::vector<std::string>& judge_rules();
