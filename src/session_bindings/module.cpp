@@ -1,0 +1,152 @@
+// The orv_session extension module: the toolkit's one way into the engine's sessions, kinds, level
+// files and verdicts. Data only: text and plain Python values in and out; every rule lives in C++.
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include "bindings/initialised.h"
+#include "toolkit/kinds.h"
+#include "toolkit/level_file.h"
+#include "toolkit/session.h"
+#include "toolkit/verdict.h"
+
+namespace py = pybind11;
+
+namespace pybind11::detail {
+template <>
+class type_caster<orv::Session>
+    : public orv::bindings::InitialisedCaster<orv::Session, type_caster_base<orv::Session>> {};
+}  // namespace pybind11::detail
+
+namespace {
+
+// Text given as str (encoded as UTF-8) or as bytes (checked by the level reader).
+std::string text_of(const py::handle& value, const char* argument) {
+    if (py::isinstance<py::bytes>(value)) return value.cast<std::string>();
+    if (py::isinstance<py::str>(value)) {
+        Py_ssize_t size = 0;
+        const char* data = PyUnicode_AsUTF8AndSize(value.ptr(), &size);
+        if (data == nullptr) {
+            PyErr_Clear();
+            throw py::value_error(std::string(argument) + ": expected text in Unicode characters, found a lone surrogate");
+        }
+        return std::string(data, static_cast<std::size_t>(size));
+    }
+    throw py::type_error(std::string(argument) + ": expected str or bytes, found " + Py_TYPE(value.ptr())->tp_name);
+}
+
+py::object optional_path(const orv::ZonePath& path) { return py::cast(path); }
+
+const char* action_word(orv::FrameRecord::Action action) {
+    switch (action) {
+        case orv::FrameRecord::Action::CAST: return "cast";
+        case orv::FrameRecord::Action::FOLD: return "fold";
+        case orv::FrameRecord::Action::FINISH: return "finish";
+        case orv::FrameRecord::Action::NONE: break;
+    }
+    return nullptr;
+}
+
+py::dict record_dict(const orv::FrameRecord& record) {
+    py::dict out;
+    const char* action = action_word(record.action);
+    out["action"] = action ? py::object(py::str(action)) : py::object(py::none());
+    out["zone"] = optional_path(record.zone);
+    out["index"] = record.index;
+    out["flipped"] = py::cast(record.flipped);
+    return out;
+}
+
+py::dict verdict_dict(const orv::Verdict& verdict) {
+    py::dict out;
+    out["verdict"] = verdict.kind;
+    out["frames"] = verdict.frames;
+    out["reasons"] = py::cast(verdict.reasons);
+    return out;
+}
+
+py::list kinds_list() {
+    py::list out;
+    for (const orv::AgentKind& kind : orv::agent_kinds()) {
+        py::dict entry;
+        entry["kind"] = kind.kind;
+        entry["class_name"] = kind.class_name;
+        entry["name"] = kind.name;
+        entry["priority"] = kind.priority;
+        entry["gate"] = kind.gate;
+        entry["takes_rule"] = kind.takes_rule;
+        entry["method"] = kind.method;
+        out.append(std::move(entry));
+    }
+    return out;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(orv_session, m) {
+    m.doc() = "The orv toolkit's sessions: levels read and written, runs stepped, told and judged";
+    orv::bindings::prepare_thread();
+
+    // A level that cannot be read: args are (path or None, expected, found or None).
+    static py::exception<orv::LevelError> level_fault(m, "LevelFault", PyExc_ValueError);
+    py::register_exception_translator([](std::exception_ptr thrown) {
+        try {
+            if (thrown) std::rethrow_exception(thrown);
+        } catch (const orv::LevelError& err) {
+            py::object path = err.path ? py::object(py::str(*err.path)) : py::object(py::none());
+            py::object found = err.found ? py::object(py::str(*err.found)) : py::object(py::none());
+            py::tuple args = py::make_tuple(path, err.expected, found);
+            PyErr_SetObject(level_fault.ptr(), args.ptr());
+        }
+    });
+
+    m.def("kinds", &kinds_list,
+          "The thirteen agent kinds, in a fixed order: dicts of kind (the word of level files), class_name, name "
+          "(the display name), priority, gate, takes_rule and method (the orv_engine method that adds one).");
+    m.def("judge_rules", [] { return orv::judge_rules(); }, "The rule texts a Judge is read with: <, >, <=, >=.");
+    m.def("number_text", &orv::number_text, py::arg("value"),
+          "A magnitude or total as people write it: 3, 2.5, inf, -inf, nan.");
+
+    py::class_<orv::Session> session(m, "Session",
+                                     "One level's run: load a level, step it, tell and judge each frame, save it.");
+    session.def(py::init<>());
+    session.def(
+        "load", [](orv::Session& self, const py::handle& text) { self.load(text_of(text, "text")); }, py::arg("text"),
+        "Reads a level (a level document, a bare zone or one frame report; str or UTF-8 bytes) and starts a fresh "
+        "run of it. Raises LevelFault(path, expected, found) and leaves the session as it was when the text is "
+        "not a valid level.");
+    session.def_property_readonly("title", &orv::Session::title, "The level's title, or None when it has none.");
+    session.def_property_readonly("description", &orv::Session::description, "The level's description.");
+    session.def("step", &orv::Session::step, "Runs one frame and returns its report text.");
+    session.def("record", [](const orv::Session& self) { return record_dict(self.record()); },
+                "What the last frame did and where: {action: 'cast', 'fold', 'finish' or None, zone: the path of "
+                "sub-zone indices, index: the agent's or folded zone's index before it left, flipped: paths}.");
+    session.def("told", [](const orv::Session& self) { return py::make_tuple(self.told().words, self.told().where); },
+                "The last frame in words: (what it did, the charges of the zone it touched).");
+    session.def(
+        "follow_saved", [](orv::Session& self, const py::handle& text) {
+            return self.follow_saved(text_of(text, "report"));
+        },
+        py::arg("report"),
+        "Follows the next report of a saved run; False when it does not follow from the one before.");
+    session.def("verdict", [](const orv::Session& self) { return verdict_dict(self.verdict()); },
+                "How the run stands: {verdict: solved, unsolved, limit or paused, frames, reasons}.");
+    session.def("summary_lines", [](const orv::Session& self) {
+        return orv::summary_lines(self.verdict(), self.root_name());
+    }, "The closing lines of a narrated run.");
+    session.def("world_lines", [](const orv::Session& self) { return orv::world_lines(self.root()); },
+                "The world as an indented list of zones: charges, then the agents that wait there.");
+    session.def("root_name", &orv::Session::root_name, "The root zone's name, as the verdict names zones.");
+    session.def_property_readonly("frame", &orv::Session::frame, "The number of the last frame run.");
+    session.def_property_readonly("status", &orv::Session::status, "The last report's status ('' before frame 1).");
+    session.def_property_readonly("ended", &orv::Session::ended, "Whether the run has ended (FINISHED or ERROR).");
+    session.def("reset", &orv::Session::reset, "Starts the loaded level again.");
+    session.def("world", &orv::Session::world, "The current world's JSON, as Environment.to_json writes it.");
+    session.def("level_text", &orv::Session::level_text, py::arg("title"), py::arg("description"),
+                "The current world as a level file, numbers exact (inf, -inf and nan as strings).");
+    session.def("numbers", &orv::Session::numbers,
+                "The current world's magnitudes and gate targets, exactly, as JSON text.");
+}

@@ -1,0 +1,186 @@
+// Session: one level's run, with its judge; every text is written as the Python module writes it,
+// straight from the world by the text writer.
+#include "toolkit/session.h"
+
+#include <cmath>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "model/text_writer.h"
+#include "toolkit/kinds.h"
+
+namespace orv {
+
+namespace {
+
+// The status a frame's report carries, from what the frame did (as the sequencer decides it).
+std::string status_of(const NarrativeSequencer& sequencer) {
+    switch (sequencer.last_record.action) {
+        case FrameRecord::Action::CAST:
+        case FrameRecord::Action::FOLD:
+            return ORV_FRAME_EVENT_RUNNING;
+        case FrameRecord::Action::FINISH:
+            return ORV_FRAME_EVENT_FINISHED;
+        case FrameRecord::Action::NONE:
+            break;
+    }
+    return sequencer.current_frame >= sequencer.max_frames ? ORV_FRAME_EVENT_ERROR : ORV_FRAME_EVENT_FINISHED;
+}
+
+nlohmann::json exact(double value) {
+    if (std::isnan(value)) return "nan";
+    if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+    return value;
+}
+
+}  // namespace
+
+Session::Session() = default;
+Session::~Session() = default;
+
+void Session::load(std::string_view text) {
+    Level level = read_level(text);
+    start(std::move(level), std::string(text));
+}
+
+void Session::start(Level level, std::string text) {
+    auto sequencer = std::make_unique<NarrativeSequencer>(level.world);
+    auto judge = std::make_unique<Judge>(*level.world);
+    Told told;
+    if (level.frame) {
+        // A saved run goes on from its report: the same frame numbers, the same end.
+        sequencer->current_frame = *level.frame;
+        sequencer->is_finished = level.status == ORV_FRAME_EVENT_FINISHED || level.status == ORV_FRAME_EVENT_ERROR;
+        told = judge->begin_saved(*level.frame, level.status, level.event);
+    }
+    level_text_ = std::move(text);
+    status_ = level.frame ? level.status : std::string();
+    level_ = std::move(level);
+    judge_ = std::move(judge);
+    sequencer_ = std::move(sequencer);
+    told_ = std::move(told);
+}
+
+void Session::require_loaded(const char* what) const {
+    if (!sequencer_) throw std::logic_error(std::string("no level is loaded: load one before ") + what);
+}
+
+const std::optional<std::string>& Session::title() const { return level_.title; }
+const std::string& Session::description() const { return level_.description; }
+
+const std::string& Session::step() {
+    require_loaded("stepping");
+    TextWriter text;
+    try {
+        sequencer_->write_next_frame(text);
+    } catch (...) {
+        // The frame may be applied although its report is lost: the judge follows it all the same.
+        if (sequencer_->last_record.action != FrameRecord::Action::NONE) {
+            status_ = status_of(*sequencer_);
+            told_ = judge_->follow(*sequencer_, status_);
+        }
+        throw;
+    }
+    status_ = status_of(*sequencer_);
+    told_ = judge_->follow(*sequencer_, status_);
+    text_.assign(text.data(), text.size());
+    return text_;
+}
+
+bool Session::follow_saved(std::string_view report_text) {
+    require_loaded("following a saved run");
+    const nlohmann::json given = nlohmann::json::parse(report_text, nullptr, false);
+    TextWriter text;
+    sequencer_->write_next_frame(text);
+    const std::string status = status_of(*sequencer_);
+    const nlohmann::json ours = nlohmann::json::parse(text.data(), text.data() + text.size(), nullptr, false);
+    if (!given.is_discarded() && given == ours) {
+        status_ = status;
+        told_ = judge_->follow(*sequencer_, status_);
+        text_.assign(text.data(), text.size());
+        return true;
+    }
+    // The file says something else happened: its world is the run's from here on.
+    Level level = read_level(report_text);
+    const std::int32_t frame = level.frame.value_or(sequencer_->current_frame);
+    const std::string description = level.event ? level.event->description : std::string();
+    auto sequencer = std::make_unique<NarrativeSequencer>(level.world);
+    sequencer->current_frame = frame;
+    sequencer->is_finished = level.status == ORV_FRAME_EVENT_FINISHED || level.status == ORV_FRAME_EVENT_ERROR;
+    judge_->lost(frame, description, *level.world, level.status);
+    status_ = level.status;
+    told_ = Told{};
+    level_.world = level.world;
+    sequencer_ = std::move(sequencer);
+    text_.assign(report_text.data(), report_text.size());
+    return false;
+}
+
+const FrameRecord& Session::record() const {
+    static const FrameRecord none;
+    return sequencer_ ? sequencer_->last_record : none;
+}
+
+const Told& Session::told() const { return told_; }
+
+Verdict Session::verdict() const {
+    require_loaded("asking for a verdict");
+    return judge_->verdict();
+}
+
+std::string Session::root_name() const {
+    require_loaded("naming its zones");
+    return judge_->zone_name({});
+}
+
+std::int32_t Session::frame() const { return sequencer_ ? sequencer_->current_frame : 0; }
+const std::string& Session::status() const { return status_; }
+bool Session::ended() const { return status_ == ORV_FRAME_EVENT_FINISHED || status_ == ORV_FRAME_EVENT_ERROR; }
+
+void Session::reset() {
+    require_loaded("resetting");
+    std::string text = level_text_;
+    start(read_level(text), std::move(text));
+}
+
+std::string Session::world() const {
+    require_loaded("asking for its world");
+    TextWriter text;
+    sequencer_->root_environment->write_json(text);
+    return std::string(text.data(), text.size());
+}
+
+std::string Session::level_text(const std::string& title, const std::string& description) const {
+    require_loaded("saving its world");
+    return write_level(*sequencer_->root_environment, title, description);
+}
+
+std::string Session::numbers() const {
+    require_loaded("asking for its numbers");
+    nlohmann::json magnitudes = nlohmann::json::array();
+    nlohmann::json targets = nlohmann::json::array();
+    std::vector<const Environment*> stack{sequencer_->root_environment.get()};
+    while (!stack.empty()) {
+        const Environment* zone = stack.back();
+        stack.pop_back();
+        for (const Charge& charge : zone->charges) magnitudes.push_back(exact(charge.magnitude));
+        for (const auto& agent : zone->agents) {
+            if (const auto target = target_of(*agent)) targets.push_back(exact(*target));
+        }
+        for (auto it = zone->sub_environments.rbegin(); it != zone->sub_environments.rend(); ++it) {
+            stack.push_back(it->get());
+        }
+    }
+    nlohmann::json document = {{"magnitudes", std::move(magnitudes)}, {"targets", std::move(targets)}};
+    return document.dump();
+}
+
+const Environment& Session::root() const {
+    require_loaded("asking for its world");
+    return *sequencer_->root_environment;
+}
+
+}  // namespace orv
