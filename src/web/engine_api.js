@@ -1,5 +1,5 @@
 // The JavaScript face of the web engine, appended to the module: texts in and out of the C
-// functions. Each call returns a string (or nothing) and throws an Error with the engine's message.
+// functions. Each call returns a string, a parsed value or nothing, and throws an Error with the engine's message.
 function orvFail() {
   throw new Error(UTF8ToString(_orv_web_error()) || "the engine refused the call");
 }
@@ -9,19 +9,35 @@ function orvText(pointer) {
   return UTF8ToString(pointer);
 }
 
-Module["load"] = function (levelText) {
-  var text = String(levelText);
-  var size = lengthBytesUTF8(text) + 1;
-  var buffer = _malloc(size);
-  if (!buffer) throw new Error("no memory for a level of " + size + " bytes");
+// Calls `call` with each of `texts` copied into the engine's memory as NUL-terminated UTF-8.
+function orvWithTexts(texts, call) {
+  var buffers = [];
   try {
-    stringToUTF8(text, buffer, size);
-    if (_orv_web_load(buffer) !== 1) orvFail();
+    texts.forEach(function (value) {
+      var text = String(value);
+      var size = lengthBytesUTF8(text) + 1;
+      var buffer = _malloc(size);
+      if (!buffer) throw new Error("no memory for a text of " + size + " bytes");
+      buffers.push(buffer);
+      stringToUTF8(text, buffer, size);
+    });
+    return call.apply(null, buffers);
   } finally {
-    _free(buffer);
+    buffers.forEach(function (buffer) { _free(buffer); });
   }
+}
+
+Module["load"] = function (levelText) {
+  orvWithTexts([levelText], function (text) { if (_orv_web_load(text) !== 1) orvFail(); });
 };
 Module["step"] = function () { return orvText(_orv_web_step()); };
+Module["record"] = function () { return JSON.parse(orvText(_orv_web_record())); };
+Module["told"] = function () { return JSON.parse(orvText(_orv_web_told())); };
+Module["verdict"] = function () { return JSON.parse(orvText(_orv_web_verdict())); };
 Module["world"] = function () { return orvText(_orv_web_world()); };
+Module["levelText"] = function (title, description) {
+  return orvWithTexts([title || "", description || ""], function (t, d) { return orvText(_orv_web_level_text(t, d)); });
+};
 Module["numbers"] = function () { return orvText(_orv_web_numbers()); };
+Module["kinds"] = function () { return JSON.parse(orvText(_orv_web_kinds())); };
 Module["reset"] = function () { if (_orv_web_reset() !== 1) orvFail(); };

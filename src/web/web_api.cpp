@@ -1,20 +1,28 @@
 // The C functions that the web build exports: one session per page, texts in and out.
-// Each function converts and calls WebSession; a failure returns null (or 0) and keeps its message.
+// Each function converts and calls the session; a failure returns null (or 0) and keeps its message.
 #include <exception>
 #include <string>
 
 #include <emscripten/emscripten.h>
+#include <nlohmann/json.hpp>
 
-#include "web/web_session.h"
+#include "toolkit/kinds.h"
+#include "toolkit/session.h"
 
 namespace {
 
-orv::web::WebSession& session() {
-    static orv::web::WebSession instance;
+orv::Session& session() {
+    static orv::Session instance;
     return instance;
 }
 
 std::string& last_error() {
+    static std::string text;
+    return text;
+}
+
+// The text that a call hands out, valid until the next call.
+std::string& out() {
     static std::string text;
     return text;
 }
@@ -33,6 +41,27 @@ Result guarded(Call call, Result failed) {
     return failed;
 }
 
+// Keeps `text` for the caller and returns it.
+const char* hand_out(std::string text) {
+    out() = std::move(text);
+    return out().c_str();
+}
+
+template <typename Call>
+const char* text_call(Call call) {
+    return guarded([&] { return hand_out(call()); }, static_cast<const char*>(nullptr));
+}
+
+const char* action_word(orv::FrameRecord::Action action) {
+    switch (action) {
+        case orv::FrameRecord::Action::CAST: return "cast";
+        case orv::FrameRecord::Action::FOLD: return "fold";
+        case orv::FrameRecord::Action::FINISH: return "finish";
+        case orv::FrameRecord::Action::NONE: break;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 extern "C" {
@@ -47,15 +76,64 @@ EMSCRIPTEN_KEEPALIVE const char* orv_web_step() {
     return guarded([] { return session().step().c_str(); }, static_cast<const char*>(nullptr));
 }
 
-// The current world's JSON text, or null on a failure.
-EMSCRIPTEN_KEEPALIVE const char* orv_web_world() {
-    return guarded([] { return session().world().c_str(); }, static_cast<const char*>(nullptr));
+// The last frame's record: {"action": "cast", "fold", "finish" or null, "zone": path, "index",
+// "flipped": [paths]}.
+EMSCRIPTEN_KEEPALIVE const char* orv_web_record() {
+    return text_call([] {
+        const orv::FrameRecord& record = session().record();
+        const char* action = action_word(record.action);
+        nlohmann::json document = {{"action", action ? nlohmann::json(action) : nlohmann::json()},
+                                   {"zone", record.zone},
+                                   {"index", record.index},
+                                   {"flipped", record.flipped}};
+        return document.dump();
+    });
 }
 
-// The current world's numbers, exactly, NaN and infinities included (see WebSession::numbers),
-// or null on a failure.
+// The last frame in words: {"words", "where"}.
+EMSCRIPTEN_KEEPALIVE const char* orv_web_told() {
+    return text_call([] {
+        const orv::Told& told = session().told();
+        return nlohmann::json{{"words", told.words}, {"where", told.where}}.dump(-1, ' ', false,
+                                                                              nlohmann::json::error_handler_t::replace);
+    });
+}
+
+// How the run stands: {"verdict", "frames", "reasons"}.
+EMSCRIPTEN_KEEPALIVE const char* orv_web_verdict() {
+    return text_call([] {
+        const orv::Verdict verdict = session().verdict();
+        return nlohmann::json{{"verdict", verdict.kind}, {"frames", verdict.frames}, {"reasons", verdict.reasons}}.dump(
+            -1, ' ', false, nlohmann::json::error_handler_t::replace);
+    });
+}
+
+// The current world's JSON text, or null on a failure.
+EMSCRIPTEN_KEEPALIVE const char* orv_web_world() {
+    return text_call([] { return session().world(); });
+}
+
+// The current world as a level file with this title and description, numbers exact.
+EMSCRIPTEN_KEEPALIVE const char* orv_web_level_text(const char* title, const char* description) {
+    return text_call([&] { return session().level_text(title ? title : "", description ? description : ""); });
+}
+
+// The current world's numbers, exactly, NaN and infinities included (see Session::numbers).
 EMSCRIPTEN_KEEPALIVE const char* orv_web_numbers() {
-    return guarded([] { return session().numbers().c_str(); }, static_cast<const char*>(nullptr));
+    return text_call([] { return session().numbers(); });
+}
+
+// The thirteen agent kinds: [{"kind", "className", "name", "priority", "gate", "takesRule", "method"}].
+EMSCRIPTEN_KEEPALIVE const char* orv_web_kinds() {
+    return text_call([] {
+        nlohmann::json kinds = nlohmann::json::array();
+        for (const orv::AgentKind& kind : orv::agent_kinds()) {
+            kinds.push_back({{"kind", kind.kind}, {"className", kind.class_name}, {"name", kind.name},
+                             {"priority", kind.priority}, {"gate", kind.gate}, {"takesRule", kind.takes_rule},
+                             {"method", kind.method}});
+        }
+        return kinds.dump();
+    });
 }
 
 // Starts the loaded level again from its first frame; 1 on success, 0 on a failure.
