@@ -79,7 +79,7 @@ void NarrativeSequencer::write_next_frame(TextWriter& out) {
     write_response(out, outcome.status, outcome.message);
 }
 
-NarrativeSequencer::Outcome NarrativeSequencer::advance() {
+NarrativeSequencer::Outcome NarrativeSequencer::advance(bool reporting) {
     last_event.reset();
     last_record.action = FrameRecord::Action::NONE;
     last_record.zone.clear();
@@ -93,7 +93,7 @@ NarrativeSequencer::Outcome NarrativeSequencer::advance() {
         return {ORV_FRAME_EVENT_FINISHED, "Simulation complete. No further actions."};
     }
     // A world too large to report is refused before the frame changes anything.
-    root_environment->json_depth();
+    if (reporting) root_environment->json_depth();
     ++current_frame;
 
     Environment* root = root_environment.get();

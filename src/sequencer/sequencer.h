@@ -35,6 +35,10 @@ public:
     // after the frame is applied (before it, as in NextFrame, for a world too large to report).
     void write_next_frame(TextWriter& out);
 
+    // Runs one frame as NextFrame does, writing no report: for those who follow the run through
+    // last_record and the world alone. Worlds too large to report are run all the same.
+    void run_frame() { advance(false); }
+
     // Recomputes is_time_frozen for every zone below and including `env`, deepest first, and notes
     // in last_record.flipped the zones whose flag changed.
     void update_freeze_states(Environment* env);
@@ -71,8 +75,8 @@ private:
         std::string status;
         std::string message;
     };
-    // One frame of NextFrame, up to its report.
-    Outcome advance();
+    // One frame of NextFrame, up to its report; `reporting` refuses first a world too large to report.
+    Outcome advance(bool reporting = true);
     // Room for about the previous report's text: consecutive reports differ by about one agent or
     // charge, and the slack covers a little growth.
     std::size_t expected_report_size() const { return report_text_size + report_text_size / 16 + 256; }

@@ -121,6 +121,7 @@ PYBIND11_MODULE(orv_session, m) {
     session.def_property_readonly("title", &orv::Session::title, "The level's title, or None when it has none.");
     session.def_property_readonly("description", &orv::Session::description, "The level's description.");
     session.def("step", &orv::Session::step, "Runs one frame and returns its report text.");
+    session.def("advance", &orv::Session::advance, "Runs one frame as step does, without writing its report.");
     session.def("record", [](const orv::Session& self) { return record_dict(self.record()); },
                 "What the last frame did and where: {action: 'cast', 'fold', 'finish' or None, zone: the path of "
                 "sub-zone indices, index: the agent's or folded zone's index before it left, flipped: paths}.");

@@ -90,6 +90,13 @@ const std::string& Session::step() {
     return text_;
 }
 
+void Session::advance() {
+    require_loaded("stepping");
+    sequencer_->run_frame();
+    status_ = status_of(*sequencer_);
+    told_ = judge_->follow(*sequencer_, status_);
+}
+
 bool Session::follow_saved(std::string_view report_text) {
     require_loaded("following a saved run");
     const nlohmann::json given = nlohmann::json::parse(report_text, nullptr, false);

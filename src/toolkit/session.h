@@ -31,6 +31,8 @@ public:
     // Runs one frame; its report, as orv_engine's next_frame writes it. The text stays valid until
     // the next call that changes the session.
     const std::string& step();
+    // Runs one frame as step() does, writing no report.
+    void advance();
     // The last frame's record, and the last frame told in words.
     const FrameRecord& record() const;
     const Told& told() const;
