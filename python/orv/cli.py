@@ -10,10 +10,10 @@ import sys
 from pathlib import Path
 
 from . import __version__
+from .files import writable
 from .levels import KIND_BY_NAME, LevelError, ToolkitError, bundled_levels, find_level, load_level, \
-    parse_json, parse_level, save_level
-from .run import Run, check_lines, event_text, summary, world_lines
-from .verdict import Tracker
+    parse_level, save_level
+from .run import Run, Verdict, check_lines
 
 
 class Style:
@@ -40,19 +40,6 @@ def _note(text: str) -> None:
     print(text, file=sys.stderr)
 
 
-def _writable(path: str, option: str) -> None:
-    """Refuses, before anything runs, an output path that cannot be written as a file."""
-    target = Path(path)
-    folder = target.parent
-    if target.is_dir():
-        raise ToolkitError(f"{option} {path}: that is a folder; give a file name")
-    if not folder.is_dir():
-        what = "is not a folder" if folder.exists() else "does not exist"
-        raise ToolkitError(f"{option} {path}: cannot write there, the folder {folder} {what}")
-    if not os.access(folder, os.W_OK) or (target.exists() and not os.access(target, os.W_OK)):
-        raise ToolkitError(f"{option} {path}: cannot write there, permission denied")
-
-
 def _write_html(path: str, title: str, build) -> None:
     viewer = importlib.import_module("orv.viewer")  # only the replay commands need it
     try:
@@ -65,38 +52,37 @@ def _write_html(path: str, title: str, build) -> None:
 def cmd_play(args) -> int:
     for path, option in ((args.save, "--save"), (args.html, "--html")):
         if path:
-            _writable(path, option)
+            writable(path, option)
     level = _level_arg(args.level)
     run = Run(level)
     out, style = sys.stdout, Style(args.color, sys.stdout)
-    recorder = importlib.import_module("orv.viewer").Recorder(run.initial) if args.html else None
+    recorder = importlib.import_module("orv.viewer").Recorder(run.initial()) if args.html else None
     if not args.jsonl:
         out.write(style("bold", level.title) + (f" - {level.description}" if level.description else "") + "\n")
-        for line in world_lines(run.world):
+        for line in run.session.world_lines():
             out.write(f"{'':>5} {line}\n")
     played = 0
-    for text, report, event in run.frames(args.until):
+    for frame in run.frames(args.until):
         played += 1
         if recorder is not None:
-            recorder.add(report)
+            recorder.add(frame)
         if args.jsonl:
-            out.write(text + "\n")
+            out.write(frame.text + "\n")
             continue
-        words, where = event_text(event, report)
-        colour = {"CAST_SPELL": "cast", "COLLAPSE_ZONE": "fold"}.get(event.type, "dim")
-        pad = " " * max(2, 48 - len(words))
-        out.write(style("dim", f"{report['meta']['frame_index']:>5}") + f" {style(colour, words)}{pad}{where}\n")
+        colour = {"cast": "cast", "fold": "fold"}.get(frame.record["action"], "dim")
+        pad = " " * max(2, 48 - len(frame.words))
+        out.write(style("dim", f"{run.frame:>5}") + f" {style(colour, frame.words)}{pad}{frame.where}\n")
     verdict = run.verdict()
     if not args.jsonl:
         if played:
             colour = {"solved": "good", "paused": "dim"}.get(verdict.kind, "bad")
-            for line in summary(verdict, run.tracker.name(run.tracker.root)):
+            for line in run.session.summary_lines():
                 out.write(style(colour, line) + "\n")
         else:
             out.write(style("dim", "Paused before the first frame.") + "\n")
     if args.save:
         try:
-            save_level(args.save, run.world, level.title, level.description)
+            save_level(args.save, run.session, level.title, level.description)
         except OSError as err:
             raise ToolkitError(f"--save {args.save}: cannot write the level ({err.strerror or err})") from None
         _note(f"Saved the world after frame {run.frame} to {args.save}.")
@@ -126,10 +112,7 @@ def cmd_check(args) -> int:
             else:
                 print(f"{label}: {style('good', 'valid')} (not run)")
             continue
-        run = Run(level)
-        for _ in run.frames():
-            pass
-        verdict = run.verdict()
+        verdict = Run(level).finish()
         if args.json:
             print(json.dumps({"level": label} | verdict.as_dict(), ensure_ascii=False))
         else:
@@ -158,101 +141,50 @@ def cmd_rules(args) -> int:
     return 0
 
 
-ZONE_FIELDS = {"id": str, "charges": list, "agents": list, "sub_environments": list, "is_time_frozen": bool}
-
-
-def _number(value) -> bool:
-    """A number as reports write it (null for NaN and the infinities)."""
-    return value is None or (isinstance(value, (int, float)) and not isinstance(value, bool))
-
-
-def _report_problem(report) -> str | None:
-    """What keeps a parsed line from being a frame report, or None."""
-    if not isinstance(report, dict):
-        return "JSON that is not an object"
-    meta = report.get("meta")
-    if not isinstance(meta, dict):
-        return "an object without the report's meta"
-    if type(meta.get("frame_index")) is not int or not isinstance(meta.get("status"), str) \
-            or not (meta.get("last_event") is None or isinstance(meta.get("last_event"), dict)):
-        return "a meta object without frame_index, status and last_event"
-    stack = [(report, "the world")]
-    while stack:
-        zone, where = stack.pop()
-        if not isinstance(zone, dict):
-            return f"{where} that is not a zone object"
-        for key, kind in ZONE_FIELDS.items():
-            if not isinstance(zone.get(key), kind):
-                return f"{where} without a valid {key}"
-        if not all(isinstance(c, dict) and _number(c.get("magnitude")) and isinstance(c.get("polarity"), str)
-                   and isinstance(c.get("visual_id"), str) for c in zone["charges"]):
-            return f"a charge of zone {zone['id']!r} without a numeric magnitude, polarity and visual_id"
-        if not all(isinstance(a, dict) and isinstance(a.get("name"), str) and isinstance(a.get("visual_id"), str)
-                   and _number(a.get("target_value")) for a in zone["agents"]):
-            return f"an agent of zone {zone['id']!r} without name and visual_id, or with a target that is not a number"
-        stack.extend((sub, f"a sub-zone of zone {zone['id']!r}") for sub in zone["sub_environments"])
-    return None
+def read_run(path: str) -> list[str]:
+    """The report lines of a run file (JSON Lines, one frame report a line)."""
+    try:
+        text = Path(path).read_text(encoding="utf-8")
+    except (OSError, UnicodeDecodeError) as err:
+        raise ToolkitError(f"{path}: cannot read the run file ({err})") from None
+    lines = [(number, line) for number, line in enumerate(text.splitlines(), 1) if line.strip()]
+    if not lines:
+        raise ToolkitError(f"{path}: expected frame reports, one a line, found none")
+    for number, line in lines:
+        try:
+            level = parse_level(line.encode("utf-8", "surrogatepass"), path)
+        except LevelError as err:
+            found = f"{err.expected}, found {err.found}" if err.found is not None else err.expected
+            where = f" at {err.path}" if err.path else ""
+            raise ToolkitError(f"{path}: line {number}: expected a frame report (a line of `orv play --jsonl`), "
+                               f"found a fault{where}: expected {found}{_level_hint(path, text)}") from None
+        if level.session().status == "":
+            raise ToolkitError(f"{path}: line {number}: expected a frame report (a line of `orv play --jsonl`), "
+                               f"found a zone without the report's meta{_level_hint(path, text)}")
+    return [line for _, line in lines]
 
 
 def _level_hint(path: str, text: str) -> str:
     """A pointer to `orv play` when the file is a level rather than a run."""
     try:
-        parse_level(parse_json(text, path), path)
-    except (LevelError, RecursionError):
+        parse_level(text.encode("utf-8", "surrogatepass"), path)
+    except LevelError:
         return ""
     return f" (this is a level file: replay it with `orv play {path} --html PAGE`)"
 
 
-def read_run(path: str) -> list:
-    """The reports of a run file (JSON Lines, one frame report a line)."""
-    try:
-        text = Path(path).read_text(encoding="utf-8")
-    except (OSError, UnicodeDecodeError) as err:
-        raise ToolkitError(f"{path}: cannot read the run file ({err})") from None
-    reports = []
-    for number, line in enumerate(text.splitlines(), 1):
-        if not line.strip():
-            continue
-        expected = f"{path}: line {number}: expected a frame report (a line of `orv play --jsonl`)"
-        try:
-            report = json.loads(line)
-        except json.JSONDecodeError as err:
-            raise ToolkitError(f"{expected}, found invalid JSON ({err.msg[0].lower() + err.msg[1:]} "
-                               f"at column {err.colno}){_level_hint(path, text)}") from None
-        except (RecursionError, ValueError):
-            raise ToolkitError(f"{expected}, found JSON nested too deep or numbers too long "
-                               "for the reader") from None
-        problem = _report_problem(report)
-        if problem:
-            raise ToolkitError(f"{expected}, found {problem}{_level_hint(path, text)}")
-        reports.append(report)
-    if not reports:
-        raise ToolkitError(f"{path}: expected frame reports, one a line, found none")
-    return reports
-
-
 def cmd_view(args) -> int:
     page = args.html or str(Path(args.run).with_suffix(".html"))
-    _writable(page, "--html")
-    reports = read_run(args.run)
-    tracker = Tracker(reports[0])
-    tracker.begin(reports[0])
-    for report in reports[1:]:
-        tracker.advance(report)
-
-    def build(viewer):
-        recorder = viewer.Recorder(None)
-        for report in reports:
-            recorder.add(report)
-        recorder.verdict = tracker.verdict()
-        return recorder
-
-    _write_html(page, Path(args.run).stem, build)
+    writable(page, "--html")
+    lines = read_run(args.run)
+    viewer = importlib.import_module("orv.viewer")
+    recorder = viewer.saved_run(lines)
+    _write_html(page, Path(args.run).stem, lambda viewer: recorder)
     return 0
 
 
 def cmd_studio(args) -> int:
-    _writable(args.html, "--html")
+    writable(args.html, "--html")
     studio = importlib.import_module("orv.studio")
     level = load_level(find_level(args.level)) if args.level else None
     try:

@@ -10,7 +10,9 @@ with buttons, a scrubber, the arrow keys and a play mode.
 
 The embedded run is {"start": WORLD or null, "frames": [FRAME, ...], "verdict": VERDICT}, where
 each FRAME is {"full": REPORT} or {"ops": [OP, ...]}, the changes from the report before it
-(from "start" for the first). An OP names a zone by its PATH, the list of sub-zone indices from
+(from "start" for the first), with "record", where the engine says the frame acted ({"action":
+"cast", "fold", "finish" or null, "zone": PATH, "index": I}), and "told": [WORDS, WHERE], the frame
+in words as the terminal tells it. An OP names a zone by its PATH, the list of sub-zone indices from
 the root: ["set", PATH, {KEY: VALUE}] replaces members of that zone (sub_environments aside),
 ["drop", PATH, [KEY]] removes members, ["splice", PATH, KEY, START, COUNT, ITEMS] replaces
 COUNT items of the list member KEY from START by ITEMS, ["del", PATH, I] removes sub-zone I, and
@@ -33,8 +35,13 @@ import math
 import os
 import re
 import sys
-from importlib import resources
 from pathlib import Path
+
+import orv_session
+
+from ..files import ToolkitError, asset, writable
+from ..levels import bundled_levels, find_level, load_level
+from ..run import Frame, Run, Verdict
 
 CHROMIUM = "/usr/bin/chromium"
 CHROMEDRIVER = "/usr/bin/chromedriver"
@@ -50,7 +57,7 @@ class ScreenshotError(RuntimeError):
 
 
 def _asset(name: str) -> str:
-    return (resources.files("orv") / "viewer" / name).read_text(encoding="utf-8")
+    return asset("viewer", name)
 
 
 def _finite(value):
@@ -155,18 +162,21 @@ def _splice(old, new):
 
 
 class Recorder:
-    """Collects one run for a replay page, report by report, holding only the last report whole.
+    """Collects one run for a replay page, frame by frame, holding only the last report whole.
     `start` is the world before frame 1 (a zone's parsed JSON), or None when it is unknown."""
 
-    def __init__(self, start: dict | None = None, verdict=None):
+    def __init__(self, start: dict | None = None, verdict: Verdict | None = None):
         self.start = start
         self.frames: list = []
         self.last = start
-        self.verdict = verdict  # a verdict.Verdict, or None to judge the reports when writing
-        self._tracker = None
+        self.verdict = verdict
 
-    def add(self, report: dict) -> None:
-        self.frames.append({"full": report} if self.last is None else {"ops": changes(self.last, report)})
+    def add(self, frame: Frame) -> None:
+        report = frame.report
+        entry = {"full": report} if self.last is None else {"ops": changes(self.last, report)}
+        entry["record"] = {k: frame.record[k] for k in ("action", "zone", "index")}
+        entry["told"] = [frame.words, frame.where]
+        self.frames.append(entry)
         self.last = report
 
     def data(self) -> dict:
@@ -183,23 +193,31 @@ class Recorder:
         return path
 
 
-def judge(reports, start=None):
-    """The verdict of a run known only by its reports (and the world before it, if known)."""
-    from orv.verdict import Tracker
-
-    reports = list(reports)
-    if not reports:
-        return None
+def saved_run(reports, start: dict | None = None) -> Recorder:
+    """The Recorder of a run known only by its reports (texts or parsed) and, if known, the world
+    before them: the engine runs it again from there, so that every frame is placed and told as in a
+    live run, and judges it; a report that does not follow from the one before is taken as it stands."""
+    texts = [r if isinstance(r, str) else json.dumps(r, ensure_ascii=False) for r in reports]
+    session = orv_session.Session()
+    recorder = Recorder(start)
     if start is not None:
-        tracker = Tracker(start)
-        for report in reports:
-            tracker.advance(report)
+        session.load(json.dumps(start, ensure_ascii=False).encode("utf-8", "surrogatepass"))
+        first = 0
     else:
-        tracker = Tracker(reports[0])
-        tracker.begin(reports[0])
-        for report in reports[1:]:
-            tracker.advance(report)
-    return tracker.verdict()
+        session.load(texts[0].encode("utf-8", "surrogatepass"))
+        recorder.add(Frame(texts[0], session.record(), *session.told()))
+        first = 1
+    for text in texts[first:]:
+        session.follow_saved(text.encode("utf-8", "surrogatepass"))
+        recorder.add(Frame(text, session.record(), *session.told()))
+    recorder.verdict = Verdict.of(session.verdict())
+    return recorder
+
+
+def judge(reports, start=None) -> Verdict | None:
+    """The verdict of a run known only by its reports (and the world before it, if known)."""
+    reports = list(reports)
+    return saved_run(reports, start).verdict if reports else None
 
 
 def page(data: dict, title: str = "") -> str:
@@ -215,23 +233,15 @@ def page(data: dict, title: str = "") -> str:
     return re.sub(r"\{\{([A-Z]+)\}\}", lambda m: parts[m.group(1)], _asset("page.html"))
 
 
-def recorder_for(reports, initial=None, verdict=None) -> Recorder:
-    recorder = Recorder(initial)
-    for report in reports:
-        recorder.add(report)
-    recorder.verdict = verdict if verdict is not None else judge(reports, initial)
-    return recorder
+def render_html(reports, title: str = "", initial=None) -> str:
+    """The replay page of one run; `reports` are the frame reports in frame order and `initial`, if
+    given, the world before the first frame (a zone's parsed JSON)."""
+    return saved_run(list(reports), initial).html(title)
 
 
-def render_html(reports, title: str = "", initial=None, verdict=None) -> str:
-    """The replay page of one run; `reports` are the parsed frame reports in frame order and
-    `initial`, if given, the world before the first frame (a zone's parsed JSON)."""
-    return recorder_for(list(reports), initial, verdict).html(title)
-
-
-def write_html(reports, path, title: str = "", initial=None, verdict=None) -> Path:
+def write_html(reports, path, title: str = "", initial=None) -> Path:
     """Writes the replay page of one run to `path` and returns the path."""
-    return recorder_for(list(reports), initial, verdict).write(path, title)
+    return saved_run(list(reports), initial).write(path, title)
 
 
 def launch_browser(profile_dir, width: int = 1280, height: int = 900):
@@ -284,17 +294,14 @@ def level_run(name=None):
 
 def _level_recorder(name=None, keep=False):
     """(title, Recorder of a whole run with its verdict, the reports if `keep`)."""
-    from orv import levels
-    from orv.run import Run
-
-    level = levels.load_level(levels.bundled_levels()[0] if name is None else levels.find_level(name))
+    level = load_level(bundled_levels()[0] if name is None else find_level(name))
     run = Run(level)
-    recorder = Recorder(run.initial)
+    recorder = Recorder(run.initial())
     reports = []
-    for _, report, _ in run.frames():
-        recorder.add(report)
+    for frame in run.frames():
+        recorder.add(frame)
         if keep:
-            reports.append(report)
+            reports.append(frame.report)
     recorder.verdict = run.verdict()
     return level.title, recorder, reports
 
@@ -310,8 +317,6 @@ def main(argv=None) -> int:
     args = parser.parse_args(argv)
     if not (args.html or args.screenshot):
         parser.error("nothing to do: give --html and/or --screenshot")
-    from orv.cli import _writable
-    from orv.levels import ToolkitError
 
     def fail(text: str) -> int:
         print(f"python -m orv.viewer: {text}", file=sys.stderr)
@@ -320,7 +325,7 @@ def main(argv=None) -> int:
     try:
         for path, option in ((args.html, "--html"), (args.screenshot, "--screenshot")):
             if path:
-                _writable(path, option)
+                writable(path, option)
         title, recorder, _ = _level_recorder(args.level)
     except ToolkitError as err:
         return fail(str(err))

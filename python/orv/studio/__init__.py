@@ -21,22 +21,19 @@ import sys
 from importlib import resources
 from pathlib import Path
 
-from .levels import ToolkitError, bundled_levels, find_level, level_document, load_level
-from .viewer import reports_json
+from ..files import ToolkitError, asset
+from ..levels import Level, bundled_levels, find_level, load_level
+from ..viewer import reports_json
 
 # Where the engine's web build is looked for: this variable, then a copy shipped in the package,
 # then the build folder of the source tree that the package is installed from (editable installs).
 ENGINE_ENV = "ORV_WEB_ENGINE"
 ENGINE_NAME = "orv_web.js"
-BUILT_ENGINE = Path(__file__).resolve().parents[2] / "build" / "web" / "src" / "web" / ENGINE_NAME
+BUILT_ENGINE = Path(__file__).resolve().parents[3] / "build" / "web" / "src" / "web" / ENGINE_NAME
 
 
 class StudioError(ToolkitError):
     """The studio page cannot be written (the web engine is missing)."""
-
-
-def _asset(folder: str, name: str) -> str:
-    return (resources.files("orv") / folder / name).read_text(encoding="utf-8")
 
 
 def engine_path() -> Path:
@@ -56,9 +53,9 @@ def engine_path() -> Path:
     raise StudioError(f"the web engine ({where}) is not built: run `bash scripts/web.sh`")
 
 
-def _document(level) -> dict:
-    """A level as the page holds it: the world as the engine writes it, in a format-1 document."""
-    return level_document(json.loads(level.build().to_json()), level.title, level.description)
+def _document(level: Level) -> str:
+    """A level as the page holds it: its text as the engine writes a level, numbers exact."""
+    return level.session().level_text(level.title, level.description)
 
 
 def _script_safe(text: str, what: str) -> str:
@@ -75,16 +72,15 @@ def render_html(level=None, engine: Path | None = None) -> str:
     start_name = Path(start.source).stem
     parts = {
         "TITLE": html.escape(start.title, quote=True),
-        "VIEWER_CSS": _asset("viewer", "viewer.css"),
-        "CSS": _asset("studio", "studio.css"),
+        "VIEWER_CSS": asset("viewer", "viewer.css"),
+        "CSS": asset("studio", "studio.css"),
         "ENGINE": _script_safe(engine_text, "the web engine"),
-        "VIEWER_JS": _asset("viewer", "viewer.js"),
-        "VERDICT_JS": _asset("studio", "verdict.js"),
-        "JS": _asset("studio", "studio.js"),
-        "LEVELS": reports_json([{"name": name, "level": _document(lv)} for name, lv in bundled]),
-        "START": reports_json({"name": start_name, "level": _document(start)}),
+        "VIEWER_JS": asset("viewer", "viewer.js"),
+        "JS": asset("studio", "studio.js"),
+        "LEVELS": reports_json([{"name": name, "text": _document(lv)} for name, lv in bundled]),
+        "START": reports_json({"name": start_name, "text": _document(start)}),
     }
-    return re.sub(r"\{\{([A-Z_]+)\}\}", lambda m: parts[m.group(1)], _asset("studio", "page.html"))
+    return re.sub(r"\{\{([A-Z_]+)\}\}", lambda m: parts[m.group(1)], asset("studio", "page.html"))
 
 
 def write_html(path, level=None, engine: Path | None = None) -> Path:
