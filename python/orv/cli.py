@@ -9,6 +9,8 @@ import os
 import sys
 from pathlib import Path
 
+import orv_session
+
 from . import __version__
 from .files import writable
 from .levels import KIND_BY_NAME, LevelError, ToolkitError, bundled_levels, find_level, load_level, \
@@ -151,16 +153,17 @@ def read_run(path: str) -> list[str]:
     if not lines:
         raise ToolkitError(f"{path}: expected frame reports, one a line, found none")
     for number, line in lines:
+        expected = f"{path}: line {number}: expected a frame report (a line of `orv play --jsonl`)"
+        session = orv_session.Session()
         try:
-            level = parse_level(line.encode("utf-8", "surrogatepass"), path)
-        except LevelError as err:
-            found = f"{err.expected}, found {err.found}" if err.found is not None else err.expected
-            where = f" at {err.path}" if err.path else ""
-            raise ToolkitError(f"{path}: line {number}: expected a frame report (a line of `orv play --jsonl`), "
-                               f"found a fault{where}: expected {found}{_level_hint(path, text)}") from None
-        if level.session().status == "":
-            raise ToolkitError(f"{path}: line {number}: expected a frame report (a line of `orv play --jsonl`), "
-                               f"found a zone without the report's meta{_level_hint(path, text)}")
+            session.load_saved(line.encode("utf-8", "surrogatepass"))
+        except orv_session.LevelFault as fault:
+            where, wanted, found = fault.args
+            found = f", found {found}" if found is not None else ""
+            raise ToolkitError(f"{expected}, found a fault at {where or '(top level)'}: expected {wanted}{found}"
+                               f"{_level_hint(path, text)}") from None
+        if not session.status:
+            raise ToolkitError(f"{expected}, found a zone without the report's meta{_level_hint(path, text)}")
     return [line for _, line in lines]
 
 

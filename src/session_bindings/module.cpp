@@ -118,6 +118,11 @@ PYBIND11_MODULE(orv_session, m) {
         "Reads a level (a level document, a bare zone or one frame report; str or UTF-8 bytes) and starts a fresh "
         "run of it. Raises LevelFault(path, expected, found) and leaves the session as it was when the text is "
         "not a valid level.");
+    session.def(
+        "load_saved", [](orv::Session& self, const py::handle& text) { self.load_saved(text_of(text, "report")); },
+        py::arg("report"),
+        "Reads the first report of a saved run and goes on from it, with the same frame numbers; follow_saved "
+        "then takes the run's next reports. Raises LevelFault as load does.");
     session.def_property_readonly("title", &orv::Session::title, "The level's title, or None when it has none.");
     session.def_property_readonly("description", &orv::Session::description, "The level's description.");
     session.def("step", &orv::Session::step, "Runs one frame and returns its report text.");

@@ -43,10 +43,16 @@ Session::~Session() = default;
 
 void Session::load(std::string_view text) {
     Level level = read_level(text);
-    start(std::move(level), std::string(text));
+    start(std::move(level), std::string(text), false);
 }
 
-void Session::start(Level level, std::string text) {
+void Session::load_saved(std::string_view report_text) {
+    Level level = read_level(report_text);
+    start(std::move(level), std::string(report_text), true);
+}
+
+void Session::start(Level level, std::string text, bool saved) {
+    if (!saved) level.frame.reset();
     auto sequencer = std::make_unique<NarrativeSequencer>(level.world);
     auto judge = std::make_unique<Judge>(*level.world);
     Told told;
@@ -150,7 +156,8 @@ bool Session::ended() const { return status_ == ORV_FRAME_EVENT_FINISHED || stat
 void Session::reset() {
     require_loaded("resetting");
     std::string text = level_text_;
-    start(read_level(text), std::move(text));
+    const bool saved = level_.frame.has_value();
+    start(read_level(text), std::move(text), saved);
 }
 
 std::string Session::world() const {

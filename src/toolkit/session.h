@@ -20,9 +20,12 @@ public:
     Session();
     ~Session();
 
-    // Reads a level (see read_level) and starts a fresh run of it; a frame report starts at its
-    // frame, as the saved run it comes from. A refused level leaves the session as it was.
+    // Reads a level (see read_level) and starts a fresh run of it, from frame 0 whatever its shape.
+    // A refused level leaves the session as it was.
     void load(std::string_view text);
+    // Reads the first report of a saved run and goes on from it: the same frame numbers, the same
+    // end; follow_saved then takes the run's next reports.
+    void load_saved(std::string_view report_text);
     bool loaded() const { return sequencer_ != nullptr; }
     // The level's title, description, and for a frame report its frame (0 otherwise).
     const std::optional<std::string>& title() const;
@@ -64,7 +67,7 @@ public:
     const Environment& root() const;
 
 private:
-    void start(Level level, std::string text);
+    void start(Level level, std::string text, bool saved);
     void require_loaded(const char* what) const;
 
     std::string level_text_;

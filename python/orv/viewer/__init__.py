@@ -204,7 +204,7 @@ def saved_run(reports, start: dict | None = None) -> Recorder:
         session.load(json.dumps(start, ensure_ascii=False).encode("utf-8", "surrogatepass"))
         first = 0
     else:
-        session.load(texts[0].encode("utf-8", "surrogatepass"))
+        session.load_saved(texts[0].encode("utf-8", "surrogatepass"))
         recorder.add(Frame(texts[0], session.record(), *session.told()))
         first = 1
     for text in texts[first:]:
