@@ -222,27 +222,32 @@ void NarrativeSequencer::write_response(TextWriter& out, const std::string& stat
     out.reserve(out.size() + expected_report_size());
     const std::size_t start = out.size();
     root_environment->write_json_unchecked(out, [&](TextWriter& meta) {
-        meta.raw(",\"meta\":{\"frame_index\":");
-        meta.integer(current_frame);
-        if (last_event) {
-            meta.raw(",\"last_event\":{\"agent_name\":");
-            meta.string(last_event->agent_name);
-            meta.raw(",\"description\":");
-            meta.string(last_event->description);
-            meta.raw(",\"type\":");
-            meta.string(last_event->type);
-            meta.raw(",\"visual_id\":");
-            meta.string(last_event->visual_id);
-            meta.raw("},\"message\":");
-        } else {
-            meta.raw(",\"last_event\":null,\"message\":");
-        }
-        meta.string(message);
-        meta.raw(",\"status\":");
-        meta.string(status);
-        meta.raw('}');
+        meta.raw(",\"meta\":");
+        write_meta(meta, status, message);
     });
     report_text_size = out.size() - start;
+}
+
+void NarrativeSequencer::write_meta(TextWriter& out, const std::string& status, const std::string& message) const {
+    out.raw("{\"frame_index\":");
+    out.integer(current_frame);
+    if (last_event) {
+        out.raw(",\"last_event\":{\"agent_name\":");
+        out.string(last_event->agent_name);
+        out.raw(",\"description\":");
+        out.string(last_event->description);
+        out.raw(",\"type\":");
+        out.string(last_event->type);
+        out.raw(",\"visual_id\":");
+        out.string(last_event->visual_id);
+        out.raw("},\"message\":");
+    } else {
+        out.raw(",\"last_event\":null,\"message\":");
+    }
+    out.string(message);
+    out.raw(",\"status\":");
+    out.string(status);
+    out.raw('}');
 }
 
 std::string NarrativeSequencer::report_text(const nlohmann::json& report) {

@@ -35,9 +35,16 @@ public:
     // after the frame is applied (before it, as in NextFrame, for a world too large to report).
     void write_next_frame(TextWriter& out);
 
+    // What a frame ends with: the status and the message of its report.
+    struct Outcome {
+        std::string status;
+        std::string message;
+    };
     // Runs one frame as NextFrame does, writing no report: for those who follow the run through
     // last_record and the world alone. Worlds too large to report are run all the same.
-    void run_frame() { advance(false); }
+    Outcome run_frame() { return advance(false); }
+    // The text of a report's "meta" object for a frame that ended with `status` and `message`.
+    void write_meta(TextWriter& out, const std::string& status, const std::string& message) const;
 
     // Recomputes is_time_frozen for every zone below and including `env`, deepest first, and notes
     // in last_record.flipped the zones whose flag changed.
@@ -70,11 +77,6 @@ public:
     ReleasePath report_path;
 
 private:
-    // What a frame ends with: the status and the message of its report.
-    struct Outcome {
-        std::string status;
-        std::string message;
-    };
     // One frame of NextFrame, up to its report; `reporting` refuses first a world too large to report.
     Outcome advance(bool reporting = true);
     // Room for about the previous report's text: consecutive reports differ by about one agent or
