@@ -25,6 +25,9 @@ struct FrameRecord {
     // The zones whose is_time_frozen changed at the start of this frame (the report shows the new
     // flags), in the order of the freeze walk: sub-zones in list order before their zone.
     std::vector<ZonePath> flipped;
+    // The flag each of them flipped to, in the same order. (Paths hold in the world before the
+    // frame's cast or fold, which may have carried a flipped zone off or moved it up a place.)
+    std::vector<bool> flipped_to;
 };
 
 }  // namespace orv

@@ -74,9 +74,10 @@ nlohmann::json NarrativeSequencer::NextFrame() {
     return generate_response(std::move(outcome.status), std::move(outcome.message));
 }
 
-void NarrativeSequencer::write_next_frame(TextWriter& out) {
-    const Outcome outcome = advance();
+NarrativeSequencer::Outcome NarrativeSequencer::write_next_frame(TextWriter& out) {
+    Outcome outcome = advance();
     write_response(out, outcome.status, outcome.message);
+    return outcome;
 }
 
 NarrativeSequencer::Outcome NarrativeSequencer::advance(bool reporting) {
@@ -85,6 +86,7 @@ NarrativeSequencer::Outcome NarrativeSequencer::advance(bool reporting) {
     last_record.zone.clear();
     last_record.index = 0;
     last_record.flipped.clear();
+    last_record.flipped_to.clear();
     if (current_frame >= max_frames) {
         is_finished = true;
         return {ORV_FRAME_EVENT_ERROR, "Max frame limit reached. Infinite loop detected."};
@@ -142,6 +144,7 @@ void NarrativeSequencer::update_freeze_states(Environment* env) {
         if (zone->is_time_frozen != frozen) {
             zone->is_time_frozen = frozen;
             last_record.flipped.push_back(place_of(path));
+            last_record.flipped_to.push_back(frozen);
         }
         return false;
     });

@@ -23,6 +23,12 @@ using Candidate = std::pair<std::shared_ptr<MagicianAgent>, Environment*>;
 
 class NarrativeSequencer {
 public:
+    // What a frame ends with: the status and the message of its report.
+    struct Outcome {
+        std::string status;
+        std::string message;
+    };
+
     // Refuses (std::invalid_argument) an empty root: every frame walks it.
     explicit NarrativeSequencer(std::shared_ptr<Environment> env);
     virtual ~NarrativeSequencer() = default;
@@ -33,13 +39,9 @@ public:
     // Runs one frame as NextFrame does and writes the text of its report straight into `out`, with
     // no document built: the same bytes as to_text(NextFrame()) and the same refusals, all of them
     // after the frame is applied (before it, as in NextFrame, for a world too large to report).
-    void write_next_frame(TextWriter& out);
+    // Returns the frame's status and message.
+    Outcome write_next_frame(TextWriter& out);
 
-    // What a frame ends with: the status and the message of its report.
-    struct Outcome {
-        std::string status;
-        std::string message;
-    };
     // Runs one frame as NextFrame does, writing no report: for those who follow the run through
     // last_record and the world alone. Worlds too large to report are run all the same.
     Outcome run_frame() { return advance(false); }

@@ -10,25 +10,12 @@
 #include <nlohmann/json.hpp>
 
 #include "model/text_writer.h"
+#include "toolkit/changes.h"
 #include "toolkit/kinds.h"
 
 namespace orv {
 
 namespace {
-
-// The status a frame's report carries, from what the frame did (as the sequencer decides it).
-std::string status_of(const NarrativeSequencer& sequencer) {
-    switch (sequencer.last_record.action) {
-        case FrameRecord::Action::CAST:
-        case FrameRecord::Action::FOLD:
-            return ORV_FRAME_EVENT_RUNNING;
-        case FrameRecord::Action::FINISH:
-            return ORV_FRAME_EVENT_FINISHED;
-        case FrameRecord::Action::NONE:
-            break;
-    }
-    return sequencer.current_frame >= sequencer.max_frames ? ORV_FRAME_EVENT_ERROR : ORV_FRAME_EVENT_FINISHED;
-}
 
 nlohmann::json exact(double value) {
     if (std::isnan(value)) return "nan";
@@ -68,6 +55,7 @@ void Session::start(Level level, std::string text, bool saved) {
     judge_ = std::move(judge);
     sequencer_ = std::move(sequencer);
     told_ = std::move(told);
+    reported_ = saved;
 }
 
 void Session::require_loaded(const char* what) const {
@@ -80,39 +68,54 @@ const std::string& Session::description() const { return level_.description; }
 const std::string& Session::step() {
     require_loaded("stepping");
     TextWriter text;
+    NarrativeSequencer::Outcome outcome;
     try {
-        sequencer_->write_next_frame(text);
+        outcome = sequencer_->write_next_frame(text);
     } catch (...) {
-        // The frame may be applied although its report is lost: the judge follows it all the same.
+        // A frame applied whose report was lost (a world nested too deep to write): the judge
+        // follows it all the same, with the status the sequencer gave it.
         if (sequencer_->last_record.action != FrameRecord::Action::NONE) {
-            status_ = status_of(*sequencer_);
+            status_ = sequencer_->is_finished ? ORV_FRAME_EVENT_FINISHED : ORV_FRAME_EVENT_RUNNING;
             told_ = judge_->follow(*sequencer_, status_);
         }
         throw;
     }
-    status_ = status_of(*sequencer_);
+    status_ = outcome.status;
     told_ = judge_->follow(*sequencer_, status_);
+    reported_ = true;
+    text_.assign(text.data(), text.size());
+    return text_;
+}
+
+const std::string& Session::step_changes() {
+    require_loaded("stepping");
+    const NarrativeSequencer::Outcome outcome = sequencer_->run_frame();
+    status_ = outcome.status;
+    told_ = judge_->follow(*sequencer_, status_);
+    TextWriter text;
+    write_changes(text, *sequencer_, outcome, !reported_);
+    reported_ = true;
     text_.assign(text.data(), text.size());
     return text_;
 }
 
 void Session::advance() {
     require_loaded("stepping");
-    sequencer_->run_frame();
-    status_ = status_of(*sequencer_);
+    status_ = sequencer_->run_frame().status;
     told_ = judge_->follow(*sequencer_, status_);
+    reported_ = true;
 }
 
 bool Session::follow_saved(std::string_view report_text) {
     require_loaded("following a saved run");
     const nlohmann::json given = nlohmann::json::parse(report_text, nullptr, false);
     TextWriter text;
-    sequencer_->write_next_frame(text);
-    const std::string status = status_of(*sequencer_);
+    const std::string status = sequencer_->write_next_frame(text).status;
     const nlohmann::json ours = nlohmann::json::parse(text.data(), text.data() + text.size(), nullptr, false);
     if (!given.is_discarded() && given == ours) {
         status_ = status;
         told_ = judge_->follow(*sequencer_, status_);
+        reported_ = true;
         text_.assign(text.data(), text.size());
         return true;
     }
@@ -125,6 +128,7 @@ bool Session::follow_saved(std::string_view report_text) {
     sequencer->is_finished = level.status == ORV_FRAME_EVENT_FINISHED || level.status == ORV_FRAME_EVENT_ERROR;
     judge_->lost(frame, description, *level.world, level.status);
     status_ = level.status;
+    reported_ = true;
     told_ = Told{};
     level_.world = level.world;
     sequencer_ = std::move(sequencer);

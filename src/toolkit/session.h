@@ -36,6 +36,10 @@ public:
     const std::string& step();
     // Runs one frame as step() does, writing no report.
     void advance();
+    // Runs one frame as step() does and returns its changes instead of its report: a JSON Patch
+    // that turns the previous report (the world before frame 1 at first) into this frame's report
+    // (see write_changes).
+    const std::string& step_changes();
     // The last frame's record, and the last frame told in words.
     const FrameRecord& record() const;
     const Told& told() const;
@@ -78,6 +82,8 @@ private:
     Told told_;
     std::string status_;
     std::string text_;
+    // Whether the document before the next frame is a report (it is the bare world at first).
+    bool reported_ = false;
 };
 
 }  // namespace orv

@@ -27,10 +27,23 @@ function orvWithTexts(texts, call) {
   }
 }
 
-Module["load"] = function (levelText) {
-  orvWithTexts([levelText], function (text) { if (_orv_web_load(text) !== 1) orvFail(); });
+// Loads a level from its text: a string, or a file's bytes as they are (a Uint8Array). The reader
+// gets every byte with the length, so that a NUL or a byte that is not UTF-8 is its to refuse.
+Module["load"] = function (level) {
+  var bytes = level instanceof Uint8Array ? level : null;
+  var text = bytes ? "" : String(level);
+  var size = bytes ? bytes.length : lengthBytesUTF8(text);
+  var buffer = _malloc(size + 1);
+  if (!buffer) throw new Error("no memory for a level of " + size + " bytes");
+  try {
+    if (bytes) HEAPU8.set(bytes, buffer); else stringToUTF8(text, buffer, size + 1);
+    if (_orv_web_load(buffer, size) !== 1) orvFail();
+  } finally {
+    _free(buffer);
+  }
 };
 Module["step"] = function () { return orvText(_orv_web_step()); };
+Module["stepChanges"] = function () { return orvText(_orv_web_step_changes()); };
 Module["record"] = function () { return JSON.parse(orvText(_orv_web_record())); };
 Module["told"] = function () { return JSON.parse(orvText(_orv_web_told())); };
 Module["verdict"] = function () { return JSON.parse(orvText(_orv_web_verdict())); };

@@ -2,6 +2,7 @@
 // Each function converts and calls the session; a failure returns null (or 0) and keeps its message.
 #include <exception>
 #include <string>
+#include <string_view>
 
 #include <emscripten/emscripten.h>
 #include <nlohmann/json.hpp>
@@ -66,14 +67,22 @@ const char* action_word(orv::FrameRecord::Action action) {
 
 extern "C" {
 
-// Loads a level from its JSON text (UTF-8, NUL-terminated); 1 on success, 0 on a refusal.
-EMSCRIPTEN_KEEPALIVE int orv_web_load(const char* level_json) {
-    return guarded([&] { return session().load(level_json ? level_json : ""), 1; }, 0);
+// Loads a level from the `size` bytes of its text (a NUL among them is the reader's to refuse); 1 on
+// success, 0 on a refusal.
+EMSCRIPTEN_KEEPALIVE int orv_web_load(const char* level_text, int size) {
+    return guarded([&] {
+        return session().load(level_text && size > 0 ? std::string_view(level_text, size) : std::string_view()), 1;
+    }, 0);
 }
 
 // Runs one frame and returns its report text, or null on a failure.
 EMSCRIPTEN_KEEPALIVE const char* orv_web_step() {
     return guarded([] { return session().step().c_str(); }, static_cast<const char*>(nullptr));
+}
+
+// Runs one frame and returns its changes (a JSON Patch text), or null on a failure.
+EMSCRIPTEN_KEEPALIVE const char* orv_web_step_changes() {
+    return guarded([] { return session().step_changes().c_str(); }, static_cast<const char*>(nullptr));
 }
 
 // The last frame's record: {"action": "cast", "fold", "finish" or null, "zone": path, "index",

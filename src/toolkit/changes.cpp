@@ -1,0 +1,79 @@
+// Frames as changes: each operation is written straight from the world and the frame's record,
+// with the text writer, so values come out byte for byte as the reports write them.
+#include "toolkit/changes.h"
+
+#include "toolkit/kinds.h"
+
+namespace orv {
+
+namespace {
+
+const Environment& zone_at(const Environment& root, const ZonePath& path) {
+    const Environment* zone = &root;
+    for (std::size_t index : path) zone = zone->sub_environments.at(index).get();
+    return *zone;
+}
+
+// Opens one operation: {"op":OP,"path":POINTER and, for add and replace, ,"value": follows.
+void begin_op(TextWriter& out, bool& first_op, const char* op, const std::string& pointer) {
+    if (!first_op) out.raw(',');
+    first_op = false;
+    out.raw("{\"op\":\"");
+    out.raw(op, std::char_traits<char>::length(op));
+    out.raw("\",\"path\":");
+    out.string(pointer);
+}
+
+}  // namespace
+
+std::string zone_pointer(const ZonePath& path) {
+    std::string pointer;
+    for (std::size_t index : path) pointer += "/sub_environments/" + std::to_string(index);
+    return pointer;
+}
+
+void write_changes(TextWriter& out, const NarrativeSequencer& sequencer, const NarrativeSequencer::Outcome& outcome,
+                   bool first) {
+    const Environment& root = *sequencer.root_environment;
+    const FrameRecord& record = sequencer.last_record;
+    bool first_op = true;
+    out.raw('[');
+    // Flags flip at the start of the frame, so their paths hold in the document before the frame.
+    for (std::size_t i = 0; i < record.flipped.size(); ++i) {
+        begin_op(out, first_op, "replace", zone_pointer(record.flipped[i]) + "/is_time_frozen");
+        out.raw(",\"value\":");
+        out.boolean(record.flipped_to[i]);
+        out.raw('}');
+    }
+    const std::string zone = zone_pointer(record.zone);
+    if (record.action == FrameRecord::Action::CAST) {
+        begin_op(out, first_op, "remove", zone + "/agents/" + std::to_string(record.index));
+        out.raw('}');
+        const FrameEvent* event = sequencer.last_event ? &*sequencer.last_event : nullptr;
+        const AgentKind* kind = event ? find_kind(event->agent_name) : nullptr;
+        if (!(kind && kind->gate)) {
+            begin_op(out, first_op, "replace", zone + "/charges");
+            out.raw(",\"value\":[");
+            const auto& charges = zone_at(root, record.zone).charges;
+            for (std::size_t i = 0; i < charges.size(); ++i) {
+                if (i) out.raw(',');
+                charges[i].write_json(out);
+                out.checkpoint();
+            }
+            out.raw("]}");
+        }
+    } else if (record.action == FrameRecord::Action::FOLD) {
+        begin_op(out, first_op, "remove", zone + "/sub_environments/" + std::to_string(record.index));
+        out.raw('}');
+        begin_op(out, first_op, "add", zone + "/charges/-");
+        out.raw(",\"value\":");
+        zone_at(root, record.zone).charges.back().write_json(out);
+        out.raw('}');
+    }
+    begin_op(out, first_op, first ? "add" : "replace", "/meta");
+    out.raw(",\"value\":");
+    sequencer.write_meta(out, outcome.status, outcome.message);
+    out.raw("}]");
+}
+
+}  // namespace orv
