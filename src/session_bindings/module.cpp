@@ -127,6 +127,8 @@ PYBIND11_MODULE(orv_session, m) {
     session.def_property_readonly("description", &orv::Session::description, "The level's description.");
     session.def("step", &orv::Session::step, "Runs one frame and returns its report text.");
     session.def("advance", &orv::Session::advance, "Runs one frame as step does, without writing its report.");
+    session.def("changes", &orv::Session::changes,
+                "The last frame's changes, as step_changes returns them, whichever way the frame was run.");
     session.def("step_changes", &orv::Session::step_changes,
                 "Runs one frame as step does and returns its changes: a JSON Patch (RFC 6902) text that turns the "
                 "previous report (the world before frame 1 at first) into this frame's report.");

@@ -56,6 +56,8 @@ void Session::start(Level level, std::string text, bool saved) {
     sequencer_ = std::move(sequencer);
     told_ = std::move(told);
     reported_ = saved;
+    outcome_ = {};
+    changes_.clear();
 }
 
 void Session::require_loaded(const char* what) const {
@@ -64,6 +66,15 @@ void Session::require_loaded(const char* what) const {
 
 const std::optional<std::string>& Session::title() const { return level_.title; }
 const std::string& Session::description() const { return level_.description; }
+
+void Session::frame_done(NarrativeSequencer::Outcome outcome) {
+    status_ = outcome.status;
+    told_ = judge_->follow(*sequencer_, status_);
+    changes_.clear();
+    first_change_ = !reported_;
+    reported_ = true;
+    outcome_ = std::move(outcome);
+}
 
 const std::string& Session::step() {
     require_loaded("stepping");
@@ -75,47 +86,45 @@ const std::string& Session::step() {
         // A frame applied whose report was lost (a world nested too deep to write): the judge
         // follows it all the same, with the status the sequencer gave it.
         if (sequencer_->last_record.action != FrameRecord::Action::NONE) {
-            status_ = sequencer_->is_finished ? ORV_FRAME_EVENT_FINISHED : ORV_FRAME_EVENT_RUNNING;
-            told_ = judge_->follow(*sequencer_, status_);
+            frame_done({sequencer_->is_finished ? ORV_FRAME_EVENT_FINISHED : ORV_FRAME_EVENT_RUNNING,
+                        sequencer_->last_event ? sequencer_->last_event->description : std::string()});
         }
         throw;
     }
-    status_ = outcome.status;
-    told_ = judge_->follow(*sequencer_, status_);
-    reported_ = true;
-    text_.assign(text.data(), text.size());
-    return text_;
-}
-
-const std::string& Session::step_changes() {
-    require_loaded("stepping");
-    const NarrativeSequencer::Outcome outcome = sequencer_->run_frame();
-    status_ = outcome.status;
-    told_ = judge_->follow(*sequencer_, status_);
-    TextWriter text;
-    write_changes(text, *sequencer_, outcome, !reported_);
-    reported_ = true;
+    frame_done(std::move(outcome));
     text_.assign(text.data(), text.size());
     return text_;
 }
 
 void Session::advance() {
     require_loaded("stepping");
-    status_ = sequencer_->run_frame().status;
-    told_ = judge_->follow(*sequencer_, status_);
-    reported_ = true;
+    frame_done(sequencer_->run_frame());
+}
+
+const std::string& Session::step_changes() {
+    advance();
+    return changes();
+}
+
+const std::string& Session::changes() {
+    require_loaded("asking for a frame's changes");
+    if (changes_.empty() && outcome_.status.empty()) throw std::logic_error("no frame has run yet: step first");
+    if (changes_.empty()) {
+        TextWriter text;
+        write_changes(text, *sequencer_, outcome_, first_change_);
+        changes_.assign(text.data(), text.size());
+    }
+    return changes_;
 }
 
 bool Session::follow_saved(std::string_view report_text) {
     require_loaded("following a saved run");
     const nlohmann::json given = nlohmann::json::parse(report_text, nullptr, false);
     TextWriter text;
-    const std::string status = sequencer_->write_next_frame(text).status;
+    NarrativeSequencer::Outcome outcome = sequencer_->write_next_frame(text);
     const nlohmann::json ours = nlohmann::json::parse(text.data(), text.data() + text.size(), nullptr, false);
     if (!given.is_discarded() && given == ours) {
-        status_ = status;
-        told_ = judge_->follow(*sequencer_, status_);
-        reported_ = true;
+        frame_done(std::move(outcome));
         text_.assign(text.data(), text.size());
         return true;
     }
@@ -133,6 +142,8 @@ bool Session::follow_saved(std::string_view report_text) {
     level_.world = level.world;
     sequencer_ = std::move(sequencer);
     text_.assign(report_text.data(), report_text.size());
+    // The frame's changes: the whole report in place of the document.
+    changes_ = "[{\"op\":\"replace\",\"path\":\"\",\"value\":" + text_ + "}]";
     return false;
 }
 

@@ -40,6 +40,9 @@ public:
     // that turns the previous report (the world before frame 1 at first) into this frame's report
     // (see write_changes).
     const std::string& step_changes();
+    // The changes of the last frame, whichever way it was run (see step_changes); for a saved run's
+    // report that does not follow, one replacement of the whole document by that report.
+    const std::string& changes();
     // The last frame's record, and the last frame told in words.
     const FrameRecord& record() const;
     const Told& told() const;
@@ -72,6 +75,8 @@ public:
 
 private:
     void start(Level level, std::string text, bool saved);
+    // Takes note of a frame that has just run: its status, its words, its changes to come.
+    void frame_done(NarrativeSequencer::Outcome outcome);
     void require_loaded(const char* what) const;
 
     std::string level_text_;
@@ -84,6 +89,11 @@ private:
     std::string text_;
     // Whether the document before the next frame is a report (it is the bare world at first).
     bool reported_ = false;
+    // The last frame's outcome, whether the document before it was the bare world, and its
+    // changes once written ("" until asked for).
+    NarrativeSequencer::Outcome outcome_;
+    bool first_change_ = false;
+    std::string changes_;
 };
 
 }  // namespace orv
