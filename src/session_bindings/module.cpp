@@ -8,6 +8,7 @@
 #include <pybind11/stl.h>
 
 #include "bindings/initialised.h"
+#include "toolkit/changes.h"
 #include "toolkit/kinds.h"
 #include "toolkit/level_file.h"
 #include "toolkit/session.h"
@@ -109,6 +110,14 @@ PYBIND11_MODULE(orv_session, m) {
     m.def("judge_rules", [] { return orv::judge_rules(); }, "The rule texts a Judge is read with: <, >, <=, >=.");
     m.def("number_text", &orv::number_text, py::arg("value"),
           "A magnitude or total as people write it: 3, 2.5, inf, -inf, nan.");
+
+    m.def(
+        "apply_changes", [](const py::handle& document, const py::handle& patch) {
+            return orv::apply_changes(text_of(document, "document"), text_of(patch, "patch"));
+        },
+        py::arg("document"), py::arg("patch"),
+        "The JSON text `document` with the JSON Patch `patch` applied (how a change stream gives back its "
+        "reports). Raises ValueError naming the operation that does not apply.");
 
     py::class_<orv::Session> session(m, "Session",
                                      "One level's run: load a level, step it, tell and judge each frame, save it.");

@@ -2,6 +2,10 @@
 // with the text writer, so values come out byte for byte as the reports write them.
 #include "toolkit/changes.h"
 
+#include <stdexcept>
+
+#include <nlohmann/json.hpp>
+
 #include "toolkit/kinds.h"
 
 namespace orv {
@@ -25,6 +29,36 @@ void begin_op(TextWriter& out, bool& first_op, const char* op, const std::string
 }
 
 }  // namespace
+
+std::string apply_changes(std::string_view document, std::string_view patch) {
+    using json = nlohmann::json;
+    json doc = json::parse(document, nullptr, false);
+    if (doc.is_discarded()) throw std::invalid_argument("expected a JSON document before the changes, found text that is not JSON");
+    const json ops = json::parse(patch, nullptr, false);
+    if (ops.is_discarded() || !ops.is_array()) {
+        throw std::invalid_argument("expected changes (a JSON Patch: a list of operations), found " +
+                                    std::string(ops.is_discarded() ? "text that is not JSON" : "JSON that is not a list"));
+    }
+    for (std::size_t i = 0; i < ops.size(); ++i) {
+        const json& op = ops[i];
+        const bool known = op.is_object() && op.contains("op") && op.contains("path") && op["path"].is_string() &&
+                           (op["op"] == "add" || op["op"] == "remove" || op["op"] == "replace") &&
+                           (op["op"] == "remove" || op.contains("value"));
+        if (!known) {
+            throw std::invalid_argument("expected operation " + std::to_string(i) +
+                                        " to be {\"op\": \"add\", \"remove\" or \"replace\", \"path\", \"value\"}, found " +
+                                        op.dump(-1, ' ', false, json::error_handler_t::replace).substr(0, 80));
+        }
+        try {
+            doc = doc.patch(json::array({op}));
+        } catch (const json::exception&) {
+            throw std::invalid_argument("expected operation " + std::to_string(i) + " (" + op["op"].get<std::string>() +
+                                        " " + op["path"].dump(-1, ' ', false, json::error_handler_t::replace) +
+                                        ") to name a place in the document before it, found none there");
+        }
+    }
+    return doc.dump(-1, ' ', false, json::error_handler_t::replace);
+}
 
 std::string zone_pointer(const ZonePath& path) {
     std::string pointer;

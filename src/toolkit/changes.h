@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "model/environment.h"
 #include "model/text_writer.h"
@@ -20,6 +21,12 @@ namespace orv {
 // it appended to its parent, and last the report's "meta".
 void write_changes(TextWriter& out, const NarrativeSequencer& sequencer, const NarrativeSequencer::Outcome& outcome,
                    bool first);
+
+// `document` (JSON text) with `patch` (a JSON Patch text of add, remove and replace operations)
+// applied, as compact JSON text: how a change stream gives back its reports. Refuses
+// (std::invalid_argument, in the toolkit's words) text that is not JSON, a patch that is not a list of
+// such operations, and an operation whose place is not in the document.
+std::string apply_changes(std::string_view document, std::string_view patch);
 
 // The JSON Pointer (RFC 6901) of the zone at `path`: "" for the root, "/sub_environments/1/..." below.
 std::string zone_pointer(const ZonePath& path);
