@@ -59,23 +59,25 @@ def cmd_play(args) -> int:
     run = Run(level)
     out, style = sys.stdout, Style(args.color, sys.stdout)
     recorder = importlib.import_module("orv.viewer").Recorder(run.initial()) if args.html else None
-    if not args.jsonl:
+    if not (args.jsonl or args.changes):
         out.write(style("bold", level.title) + (f" - {level.description}" if level.description else "") + "\n")
         for line in run.session.world_lines():
             out.write(f"{'':>5} {line}\n")
+    if args.changes:
+        out.write(run.session.world() + "\n")
     played = 0
-    for frame in run.frames(args.until):
+    for frame in run.frames(args.until, reports=args.jsonl):
         played += 1
         if recorder is not None:
-            recorder.add(frame)
-        if args.jsonl:
-            out.write(frame.text + "\n")
+            recorder.add(frame, run.session.changes())
+        if args.jsonl or args.changes:
+            out.write((frame.text if args.jsonl else run.session.changes()) + "\n")
             continue
         colour = {"cast": "cast", "fold": "fold"}.get(frame.record["action"], "dim")
         pad = " " * max(2, 48 - len(frame.words))
         out.write(style("dim", f"{run.frame:>5}") + f" {style(colour, frame.words)}{pad}{frame.where}\n")
     verdict = run.verdict()
-    if not args.jsonl:
+    if not (args.jsonl or args.changes):
         if played:
             colour = {"solved": "good", "paused": "dim"}.get(verdict.kind, "bad")
             for line in run.session.summary_lines():
@@ -143,8 +145,10 @@ def cmd_rules(args) -> int:
     return 0
 
 
-def read_run(path: str) -> list[str]:
-    """The report lines of a run file (JSON Lines, one frame report a line)."""
+def read_run(path: str) -> tuple[str | None, list[str]]:
+    """(the world before frame 1 or None, the frame reports) of a run file: JSON Lines of frame
+    reports (`orv play --jsonl`), or a change stream (`orv play --changes`: the world, then each
+    frame's changes), whose reports are given back by applying the changes in turn."""
     try:
         text = Path(path).read_text(encoding="utf-8")
     except (OSError, UnicodeDecodeError) as err:
@@ -152,19 +156,38 @@ def read_run(path: str) -> list[str]:
     lines = [(number, line) for number, line in enumerate(text.splitlines(), 1) if line.strip()]
     if not lines:
         raise ToolkitError(f"{path}: expected frame reports, one a line, found none")
+    start = None
+    if len(lines) > 1 and lines[1][1].lstrip().startswith("["):
+        number, start = lines[0]
+        _check_line(path, text, number, start, report=False)
+        reports, document = [], start
+        for number, patch in lines[1:]:
+            try:
+                document = orv_session.apply_changes(document, patch)
+            except ValueError as err:
+                raise ToolkitError(f"{path}: line {number}: {err}") from None
+            reports.append(document)
+        return start, reports
     for number, line in lines:
-        expected = f"{path}: line {number}: expected a frame report (a line of `orv play --jsonl`)"
-        session = orv_session.Session()
-        try:
-            session.load_saved(line.encode("utf-8", "surrogatepass"))
-        except orv_session.LevelFault as fault:
-            where, wanted, found = fault.args
-            found = f", found {found}" if found is not None else ""
-            raise ToolkitError(f"{expected}, found a fault at {where or '(top level)'}: expected {wanted}{found}"
-                               f"{_level_hint(path, text)}") from None
-        if not session.status:
-            raise ToolkitError(f"{expected}, found a zone without the report's meta{_level_hint(path, text)}")
-    return [line for _, line in lines]
+        _check_line(path, text, number, line, report=True)
+    return None, [line for _, line in lines]
+
+
+def _check_line(path: str, text: str, number: int, line: str, report: bool) -> None:
+    """Refuses a line that is not a frame report (or, `report` false, not a world)."""
+    what = "a frame report (a line of `orv play --jsonl`)" if report else \
+        "the world before frame 1 (the first line of `orv play --changes`)"
+    expected = f"{path}: line {number}: expected {what}"
+    session = orv_session.Session()
+    try:
+        session.load_saved(line.encode("utf-8", "surrogatepass"))
+    except orv_session.LevelFault as fault:
+        where, wanted, found = fault.args
+        found = f", found {found}" if found is not None else ""
+        raise ToolkitError(f"{expected}, found a fault at {where or '(top level)'}: expected {wanted}{found}"
+                           f"{_level_hint(path, text)}") from None
+    if report and not session.status:
+        raise ToolkitError(f"{expected}, found a zone without the report's meta{_level_hint(path, text)}")
 
 
 def _level_hint(path: str, text: str) -> str:
@@ -179,9 +202,9 @@ def _level_hint(path: str, text: str) -> str:
 def cmd_view(args) -> int:
     page = args.html or str(Path(args.run).with_suffix(".html"))
     writable(page, "--html")
-    lines = read_run(args.run)
+    start, reports = read_run(args.run)
     viewer = importlib.import_module("orv.viewer")
-    recorder = viewer.saved_run(lines)
+    recorder = viewer.saved_run(reports, start)
     _write_html(page, Path(args.run).stem, lambda viewer: recorder)
     return 0
 
@@ -228,7 +251,10 @@ def parser() -> argparse.ArgumentParser:
                           description="Play a level (a file, or a bundled level's name or number; "
                           "the first bundled level when none is given).")
     play.add_argument("level", nargs="?", metavar="LEVEL")
-    play.add_argument("--jsonl", action="store_true", help="print the engine's frame reports, one a line")
+    output = play.add_mutually_exclusive_group()
+    output.add_argument("--jsonl", action="store_true", help="print the engine's frame reports, one a line")
+    output.add_argument("--changes", action="store_true",
+                        help="print the world before frame 1, then each frame's changes (JSON Patch), one a line")
     play.add_argument("--until", type=_frame_count, metavar="N", help="stop after frame N")
     play.add_argument("--save", metavar="FILE", help="save the world where the run stopped as a level")
     play.add_argument("--html", metavar="FILE", help="write a replay page of the run")
@@ -253,7 +279,7 @@ def parser() -> argparse.ArgumentParser:
                        help="an agent kind as a level file names it (plus, judge, ...) or its display name")
     rules.set_defaults(func=cmd_rules)
 
-    view = sub.add_parser("view", help="write a replay page for a run saved by `orv play --jsonl`")
+    view = sub.add_parser("view", help="write a replay page for a run saved by `orv play --jsonl` or `--changes`")
     view.add_argument("run", metavar="RUN.jsonl")
     view.add_argument("--html", metavar="FILE", help="the page to write (default: RUN.html)")
     view.set_defaults(func=cmd_view)

@@ -34,7 +34,7 @@ class Verdict:
 class Frame:
     """One frame of a run: its report text, where it acted and what it did in words."""
 
-    text: str
+    text: str | None  # None when the frame was run without writing its report
     record: dict
     words: str
     where: str
@@ -63,15 +63,19 @@ class Run:
         """The world as it stands (before frame 1 when called before stepping)."""
         return json.loads(self.session.world())
 
-    def step(self) -> Frame:
-        """Runs one frame and returns it with its report."""
-        text = self.session.step()
+    def step(self, report: bool = True) -> Frame:
+        """Runs one frame and returns it, with its report text unless `report` is false."""
+        if report:
+            text = self.session.step()
+        else:
+            text = None
+            self.session.advance()
         return Frame(text, self.session.record(), *self.session.told())
 
-    def frames(self, until: int | None = None):
+    def frames(self, until: int | None = None, reports: bool = True):
         """Steps until the run ends (its FINISHED or ERROR report included) or frame `until`."""
         while not self.ended and (until is None or self.frame < until):
-            yield self.step()
+            yield self.step(reports)
 
     def finish(self) -> "Verdict":
         """Runs to the end without writing reports, and returns the verdict."""

@@ -1,23 +1,19 @@
 """Replay pages for orv runs.
 
-A `Recorder` takes the parsed frame reports of one run as they come and keeps each as its
-changes from the one before, so a long run of a large world makes a small page; `render_html`
-and `write_html` do the same for a list of reports. The page is one self-contained HTML file
+A `Recorder` takes the frames of one run as they come and keeps each as the engine's changes
+from the one before, so a long run of a large world makes a small page; `render_html` and
+`write_html` do the same for a list of reports, which the engine runs again. The page is one self-contained HTML file
 (inline style and script, the run embedded as JSON, no network). Its frame 0 is the world before
 frame 1; it draws zones as nested boxes, charges as tokens and agents as badges, highlights and
 scrolls to each frame's event, shows the verdict on the last frame, and steps through the run
 with buttons, a scrubber, the arrow keys and a play mode.
 
 The embedded run is {"start": WORLD or null, "frames": [FRAME, ...], "verdict": VERDICT}, where
-each FRAME is {"full": REPORT} or {"ops": [OP, ...]}, the changes from the report before it
-(from "start" for the first), with "record", where the engine says the frame acted ({"action":
-"cast", "fold", "finish" or null, "zone": PATH, "index": I}), and "told": [WORDS, WHERE], the frame
-in words as the terminal tells it. An OP names a zone by its PATH, the list of sub-zone indices from
-the root: ["set", PATH, {KEY: VALUE}] replaces members of that zone (sub_environments aside),
-["drop", PATH, [KEY]] removes members, ["splice", PATH, KEY, START, COUNT, ITEMS] replaces
-COUNT items of the list member KEY from START by ITEMS, ["del", PATH, I] removes sub-zone I, and
-["subs", PATH, [ZONE]] replaces its whole list of sub-zones. VERDICT is what `orv check --json`
-prints for the run, without "level".
+each FRAME is {"full": REPORT} (the first frame of a run whose start is unknown) or {"changes":
+PATCH}, the engine's JSON Patch from the report before it (from "start" for the first; see
+docs/changes.md), with "record", where the engine says the frame acted ({"action": "cast", "fold",
+"finish" or null, "zone": PATH, "index": I}), and "told": [WORDS, WHERE], the frame in words as the
+terminal tells it. VERDICT is what `orv check --json` prints for the run, without "level".
 
     python -m orv.viewer [LEVEL] [--html FILE] [--screenshot PNG] [--frame N]
 
@@ -94,90 +90,22 @@ def reports_json(reports) -> str:
     return text.replace("<", "\\u003c")
 
 
-def changes(before: dict, after: dict) -> list:
-    """The ops that turn report `before` into report `after` (see the module's docstring)."""
-    ops = []
-    stack = [(before, after, [])]
-    while stack:
-        p, c, path = stack.pop()
-        if p == c:
-            continue
-        members = {}
-        for k, v in c.items():
-            if k == "sub_environments" or (k in p and p[k] == v):
-                continue
-            edit = _splice(p.get(k), v)
-            if edit is None:
-                members[k] = v
-            else:
-                ops.append(["splice", path, k] + edit)
-        if members:
-            ops.append(["set", path, members])
-        dropped = [k for k in p if k not in c]
-        if dropped:
-            ops.append(["drop", path, dropped])
-        ps, cs = p.get("sub_environments"), c.get("sub_environments")
-        if ps == cs:
-            continue
-        pairs = None
-        if isinstance(ps, list) and isinstance(cs, list) and len(ps) in (len(cs), len(cs) + 1):
-            drop = None
-            if len(ps) == len(cs) + 1:  # one sub-zone left: the first whose id no longer matches
-                drop = next((i for i, (a, b) in enumerate(zip(ps, cs)) if _id(a) != _id(b)), len(cs))
-                ps = ps[:drop] + ps[drop + 1:]
-            pairs = [(i, a, b) for i, (a, b) in enumerate(zip(ps, cs)) if a != b]
-            if all(isinstance(a, dict) and isinstance(b, dict) for _, a, b in pairs):
-                if drop is not None:
-                    ops.append(["del", path, drop])
-            else:
-                pairs = None
-        if pairs is None:
-            ops.append(["subs", path, cs])
-            continue
-        stack.extend((a, b, path + [i]) for i, a, b in reversed(pairs))
-    return ops
-
-
-def _id(zone):
-    return zone.get("id") if isinstance(zone, dict) else None
-
-
-def _splice(old, new):
-    """[START, COUNT, ITEMS] that turn list `old` into list `new` by replacing the COUNT items
-    at START with ITEMS, when they keep some of the list; None otherwise."""
-    if not (isinstance(old, list) and isinstance(new, list)) or not old or not new:
-        return None
-    if new[:len(old)] == old:  # grown at the end, as a fold leaves its parent's charges
-        return [len(old), 0, new[len(old):]]
-    shortest = min(len(old), len(new))
-    head = 0
-    while head < shortest and old[head] == new[head]:
-        head += 1
-    tail = 0
-    while tail < shortest - head and old[-1 - tail] == new[-1 - tail]:
-        tail += 1
-    if head + tail == 0:
-        return None
-    return [head, len(old) - head - tail, new[head:len(new) - tail]]
-
-
 class Recorder:
-    """Collects one run for a replay page, frame by frame, holding only the last report whole.
+    """Collects one run for a replay page, frame by frame, each as the engine's changes.
     `start` is the world before frame 1 (a zone's parsed JSON), or None when it is unknown."""
 
     def __init__(self, start: dict | None = None, verdict: Verdict | None = None):
         self.start = start
         self.frames: list = []
-        self.last = start
         self.verdict = verdict
 
-    def add(self, frame: Frame) -> None:
-        report = frame.report
-        entry = {"full": report} if self.last is None else {"ops": changes(self.last, report)}
+    def add(self, frame: Frame, changes: str) -> None:
+        """Takes the frame that has just run and its changes (the session's `changes()`)."""
+        entry = {"full": frame.report} if self.start is None and not self.frames else \
+            {"changes": json.loads(changes)}
         entry["record"] = {k: frame.record[k] for k in ("action", "zone", "index")}
         entry["told"] = [frame.words, frame.where]
         self.frames.append(entry)
-        self.last = report
 
     def data(self) -> dict:
         verdict = self.verdict
@@ -193,23 +121,28 @@ class Recorder:
         return path
 
 
-def saved_run(reports, start: dict | None = None) -> Recorder:
-    """The Recorder of a run known only by its reports (texts or parsed) and, if known, the world
-    before them: the engine runs it again from there, so that every frame is placed and told as in a
-    live run, and judges it; a report that does not follow from the one before is taken as it stands."""
-    texts = [r if isinstance(r, str) else json.dumps(r, ensure_ascii=False) for r in reports]
+def _text(value) -> str:
+    return value if isinstance(value, str) else json.dumps(value, ensure_ascii=False)
+
+
+def saved_run(reports, start=None) -> Recorder:
+    """The Recorder of a run known only by its reports and, if known, the world before them (texts
+    or parsed JSON): the engine runs it again from there, so that every frame is placed and told as
+    in a live run, and judges it; a report that does not follow from the one before is taken as it
+    stands."""
+    texts = [_text(r).encode("utf-8", "surrogatepass") for r in reports]
     session = orv_session.Session()
-    recorder = Recorder(start)
     if start is not None:
-        session.load(json.dumps(start, ensure_ascii=False).encode("utf-8", "surrogatepass"))
-        first = 0
+        session.load(_text(start).encode("utf-8", "surrogatepass"))
+        recorder = Recorder(json.loads(session.world()))
     else:
-        session.load_saved(texts[0].encode("utf-8", "surrogatepass"))
-        recorder.add(Frame(texts[0], session.record(), *session.told()))
-        first = 1
-    for text in texts[first:]:
-        session.follow_saved(text.encode("utf-8", "surrogatepass"))
-        recorder.add(Frame(text, session.record(), *session.told()))
+        session.load_saved(texts[0])
+        recorder = Recorder(None)
+        recorder.add(Frame(texts[0].decode("utf-8", "surrogatepass"), session.record(), *session.told()), "")
+        texts = texts[1:]
+    for text in texts:
+        session.follow_saved(text)
+        recorder.add(Frame(None, session.record(), *session.told()), session.changes())
     recorder.verdict = Verdict.of(session.verdict())
     return recorder
 
@@ -298,8 +231,8 @@ def _level_recorder(name=None, keep=False):
     run = Run(level)
     recorder = Recorder(run.initial())
     reports = []
-    for frame in run.frames():
-        recorder.add(frame)
+    for frame in run.frames(reports=keep):
+        recorder.add(frame, run.session.changes())
         if keep:
             reports.append(frame.report)
     recorder.verdict = run.verdict()
