@@ -46,8 +46,9 @@ public:
     // judge was built from: that report's event cannot be placed, and a fold there is named as such.
     Told begin_saved(std::int32_t frame, const std::string& status, const std::optional<FrameEvent>& event);
     // For a saved run whose report of frame `frame` does not follow from the one before: notes it
-    // (the run cannot be judged) and follows `world`, that report's world, from there on.
-    void lost(std::int32_t frame, const std::string& description, const Environment& world, const std::string& status);
+    // (the run cannot be judged) and follows `world`, that report's world, from there on. Returns
+    // that frame told: the report's event `description`, and no zone.
+    Told lost(std::int32_t frame, const std::string& description, const Environment& world, const std::string& status);
 
     Verdict verdict() const;
     // How the judge names a zone of the current world, by its path.
