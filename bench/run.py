@@ -3,8 +3,8 @@
 For each world, in a process of its own (so that its peak resident memory is its own):
 time per next_frame and report bytes per second, to_json of the root, a whole run to the end,
 and on the same report json.dumps and orjson.dumps of the parsed document. Then the frame time
-of the wide world at twice its size, and the frame phases measured by the C++ frame_phases
-program when it is given (--phases). Every figure is the median of several repetitions
+of the wide world at twice its size, the frame phases measured by the C++ frame_phases program
+when it is given (--phases), and the judge's cost per frame from judge_frame, built next to it. Every figure is the median of several repetitions
 (time.perf_counter). The last lines hold the ratios that the engine is tuned for.
 
     python bench/run.py [--engine DIR] [--phases PROGRAM] [--quick]
@@ -24,6 +24,7 @@ import statistics
 import subprocess
 import sys
 import time
+from pathlib import Path
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 MAX_FRAMES = 1000  # the sequencer's frame limit
@@ -261,6 +262,17 @@ def run_phases(program, quick):
     return share
 
 
+def run_judge(phases_program):
+    """Runs the C++ judge benchmark, built next to frame_phases: the judge's cost per frame."""
+    program = Path(phases_program).with_name("judge_frame") if phases_program else None
+    if program is None or not program.exists():
+        return
+    out = subprocess.run([str(program)], capture_output=True, text=True, check=True).stdout
+    print("\n[judge per frame, C++ judge_frame: CPU time]")
+    for line in out.splitlines():
+        print("  " + line)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--engine", help="directory holding the orv_engine module to measure")
@@ -288,6 +300,7 @@ def main():
     print(f"\n[scaling] wide 1x {ms(scaling['wide_1x_s'])}, 2x {ms(scaling['wide_2x_s'])} per frame "
           f"(medians, frames in turns): 2x/1x = {growth:.2f} (median of the pairs' ratios)")
     share = run_phases(args.phases, args.quick)
+    run_judge(args.phases)
 
     wide = results["wide"]
     print("\n[targets, wide world]")
