@@ -184,7 +184,7 @@ def _check_line(path: str, text: str, number: int, line: str, report: bool) -> N
     except orv_session.LevelFault as fault:
         where, wanted, found = fault.args
         found = f", found {found}" if found is not None else ""
-        raise ToolkitError(f"{expected}, found a fault at {where or '(top level)'}: expected {wanted}{found}"
+        raise ToolkitError(f"{expected}; at {where or '(top level)'}: expected {wanted}{found}"
                            f"{_level_hint(path, text)}") from None
     if report and not session.status:
         raise ToolkitError(f"{expected}, found a zone without the report's meta{_level_hint(path, text)}")

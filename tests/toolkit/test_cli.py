@@ -11,6 +11,7 @@ from pathlib import Path
 import pytest
 
 import orv
+import orv_session
 from orv.cli import main
 from orv.levels import find_level, load_level
 
@@ -131,8 +132,9 @@ def test_html_pages_get_the_parsed_reports(tmp_path, monkeypatch, capsys):
         def __init__(self, start):
             self.start, self.reports = start, []
 
-        def add(self, frame):
-            self.reports.append(frame.report)
+        def add(self, frame, changes):
+            document = json.dumps(self.reports[-1] if self.reports else self.start)
+            self.reports.append(json.loads(orv_session.apply_changes(document, changes)))
 
         def write(self, path, title):
             calls.append((self.start, self.reports, path, title, self.verdict.as_dict()))
@@ -151,7 +153,7 @@ def test_html_pages_get_the_parsed_reports(tmp_path, monkeypatch, capsys):
     Path(run).write_text(golden("01_first_light").splitlines()[0] + '\nnot json\n')
     assert main(["view", run]) == 2
     assert capsys.readouterr().err.splitlines()[-1] == \
-        f"orv: {run}: line 2: expected a frame report (a line of `orv play --jsonl`), found a fault at " \
+        f"orv: {run}: line 2: expected a frame report (a line of `orv play --jsonl`); at " \
         "line 1, column 1: expected a value (a number, a string, true, false, null, an object or a list), found \"n\""
 
 

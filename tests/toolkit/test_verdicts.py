@@ -193,14 +193,16 @@ ZONE = '"id": "r", "is_time_frozen": false, "agents": [], "sub_environments": []
 
 
 @pytest.mark.parametrize("line, words", [
-    ("[" * 100000, "nested too deep"),
+    ("[" * 100000, "; at line 1, column 100001: expected a value"),
     ("{" + META + ', "id": "r", "charges": [], "agents": [], "is_time_frozen": false, "sub_environments": [5]}',
-     "a sub-zone of zone 'r' that is not a zone object"),
+     "; at sub_environments[0]: expected a zone object, found 5"),
     ("{" + META + ", " + ZONE + ', "charges": [{"magnitude": "x", "polarity": "positive", "visual_id": "a"}]}',
-     "without a numeric magnitude"),
+     '; at charges[0].magnitude: expected a number'),
     ("{" + META + ', "id": 3, "charges": [], "agents": [], "is_time_frozen": false, "sub_environments": []}',
-     "without a valid id"),
-    ('{"meta": {"frame_index": "1", "status": "RUNNING", "last_event": null}}', "without frame_index"),
+     "; at id: expected a string, found 3"),
+    ('{"id": "r", "meta": {"frame_index": "1", "status": "RUNNING", "last_event": null}}',
+     "; at meta.frame_index: expected an integer"),
+    ('{"id": "r"}', "found a zone without the report's meta"),
 ])
 def test_view_refuses_hostile_run_files(tmp_path, line, words):
     (tmp_path / "run.jsonl").write_text(line + "\n")
