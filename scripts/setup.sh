@@ -9,12 +9,15 @@ VENV="$ROOT/.venv"
 say() { printf '[setup] %s\n' "$*" >&2; }
 
 # Debian packages the build and the tests need: GoogleTest, headless Chromium and its driver,
-# and emscripten with the acorn parser its JavaScript optimiser loads (the web build of the engine).
-APT_PACKAGES=(libgtest-dev chromium chromium-driver emscripten node-acorn)
+# emscripten with the acorn parser its JavaScript optimiser loads (the web build of the engine),
+# patchelf (auditwheel repairs the wheel with it) and npm (the web engine's npm package), unless
+# node came with an npm of its own.
+APT_PACKAGES=(libgtest-dev chromium chromium-driver emscripten node-acorn patchelf)
 missing=()
 for pkg in "${APT_PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
 done
+command -v npm >/dev/null 2>&1 || missing+=(npm)
 if [ ${#missing[@]} -gt 0 ]; then
   say "installing Debian packages: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
