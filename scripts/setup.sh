@@ -54,9 +54,12 @@ if [ "$(cat "$stamp" 2>/dev/null)" != "$want" ]; then
 fi
 
 # The package, installed editable so that the toolkit runs from python/, and its module, built
-# under build/ (incremental). Run this again after a change to the C++ sources.
+# under build/editable (incremental). Run this again after a change to the C++ sources. The web
+# engine is left out of this build: the studio takes scripts/web.sh's build/web from the source tree.
+# (Wheels, `pip install .` and scripts/wheel.sh, build under build/<wheel tag> with the web engine.)
 say "building and installing the orv package"
-"$VENV/bin/python" -m pip install -q --disable-pip-version-check --no-build-isolation --no-deps -e "$ROOT"
+"$VENV/bin/python" -m pip install -q --disable-pip-version-check --no-build-isolation --no-deps \
+  -C build-dir=build/editable -C cmake.define.ORV_PACKAGE_WEB=OFF -e "$ROOT"
 
 # The scripts that source this one take cmake, ctest and ninja from the environment's pinned tools.
 export PATH="$VENV/bin:$PATH"

@@ -1,3 +1,5 @@
 """The orv toolkit: level files, a narrated player and a replay viewer for the orv engine."""
 
-__version__ = "0.1.0"
+from importlib.metadata import version
+
+__version__ = version("orv")  # written once, in pyproject.toml

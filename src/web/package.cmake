@@ -16,7 +16,8 @@ if(NOT ORV_EMCMAKE)
 endif()
 
 include(ExternalProject)
-set(ORV_WEB_BUILD "${CMAKE_BINARY_DIR}/web")
+# scripts/wheel.sh points this at scripts/web.sh's build/web, which the same tools configure alike.
+set(ORV_WEB_BUILD "${CMAKE_BINARY_DIR}/web" CACHE PATH "The build folder of the web engine put in the package")
 ExternalProject_Add(orv_web_engine
   SOURCE_DIR "${PROJECT_SOURCE_DIR}"
   BINARY_DIR "${ORV_WEB_BUILD}"
