@@ -131,7 +131,7 @@ class Level:
         """A fresh engine world for this level; returns its root zone."""
         return build_world(self.world)
 
-    def gate_targets(self) -> list[float]:
+    def gate_targets(self) -> list[float | None]:
         """The gates' targets, zones in preorder (parents first, sub-zones in list order)."""
         targets, stack = [], [self.world]
         while stack:
@@ -154,7 +154,12 @@ def _object_pairs(pairs):
     obj = _Object(pairs)
     if len(obj) != len(pairs):
         seen: set[str] = set()
-        obj.duplicates = tuple(k for k, _ in pairs if k in seen or seen.add(k))
+        again = []
+        for key, _ in pairs:
+            if key in seen:
+                again.append(key)
+            seen.add(key)
+        obj.duplicates = tuple(again)
     return obj
 
 

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import json
+from typing import Any
 
 import orv_engine
 
@@ -55,7 +56,7 @@ def run_texts(level: Level) -> list[str]:
 
 def walk(world: dict):
     """Yields (path, zone, parent) for every zone, parents before children, in list order."""
-    stack = [((), world, None)]
+    stack: list[tuple[tuple[int, ...], dict[str, Any], dict[str, Any] | None]] = [((), world, None)]
     while stack:
         path, zone, parent = stack.pop()
         yield path, zone, parent
@@ -116,6 +117,7 @@ def event_text(event: Event, report: dict) -> tuple[str, str]:
         return report["meta"]["message"], ""
     where = charges_text(event.zone, event.name, event.env)
     if event.type == "CAST_SPELL":
+        assert event.agent is not None  # the tracker names the agent of every cast
         verb = "opened" if event.agent.name in GATES else "cast"
         return f"{event.agent.name} ({event.agent.visual_id}) {verb} in zone {event.name}", where
     if event.type == "COLLAPSE_ZONE":

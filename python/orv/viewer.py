@@ -35,6 +35,7 @@ import re
 import sys
 from importlib import resources
 from pathlib import Path
+from typing import Any
 
 CHROMIUM = "/usr/bin/chromium"
 CHROMEDRIVER = "/usr/bin/chromedriver"
@@ -55,8 +56,8 @@ def _asset(name: str) -> str:
 
 def _finite(value):
     """A copy of `value` with NaN and infinities replaced by None, as the engine writes them."""
-    out = [None]
-    stack = [(value, out, 0)]
+    out: list[Any] = [None]
+    stack: list[tuple[Any, Any, Any]] = [(value, out, 0)]
     while stack:
         item, into, key = stack.pop()
         if isinstance(item, float) and not math.isfinite(item):
@@ -66,9 +67,9 @@ def _finite(value):
             into[key] = copy
             stack.extend((v, copy, k) for k, v in item.items())
         elif isinstance(item, (list, tuple)):
-            copy = list(item)
-            into[key] = copy
-            stack.extend((v, copy, i) for i, v in enumerate(item))
+            items = list(item)
+            into[key] = items
+            stack.extend((v, items, i) for i, v in enumerate(item))
         else:
             into[key] = item
     return out[0]
@@ -90,7 +91,7 @@ def reports_json(reports) -> str:
 def changes(before: dict, after: dict) -> list:
     """The ops that turn report `before` into report `after` (see the module's docstring)."""
     ops = []
-    stack = [(before, after, [])]
+    stack: list[tuple[Any, Any, list[Any]]] = [(before, after, [])]
     while stack:
         p, c, path = stack.pop()
         if p == c:

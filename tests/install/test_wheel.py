@@ -71,9 +71,10 @@ def test_repaired_wheel_installs_and_every_part_works(tmp_path):
     assert (shown["status"], shown["frames"], shown["reasons"]) == (
         checked[2]["verdict"], checked[2]["frames"], checked[2]["reasons"])
 
-    # A user's mypy --strict on the README's examples finds orv_engine's stubs and orv's py.typed there.
+    # A user's mypy --strict on the examples of the README and docs/api.md finds orv_engine's stubs and
+    # orv's py.typed there.
     example = tmp_path / "example.py"
-    example.write_text(python_blocks(ROOT / "README.md"), encoding="utf-8")
+    example.write_text(python_blocks(ROOT / "README.md") + python_blocks(ROOT / "docs" / "api.md"), encoding="utf-8")
     assert "import orv_engine" in example.read_text(encoding="utf-8")
     run(sys.executable, "-m", "mypy", "--strict", "--no-incremental", "--python-executable", env / "bin" / "python",
         example, cwd=tmp_path)
