@@ -9,12 +9,15 @@ VENV="$ROOT/.venv"
 say() { printf '[setup] %s\n' "$*" >&2; }
 
 # Debian packages the build and the tests need: GoogleTest, headless Chromium and its driver,
-# and emscripten with the acorn parser its JavaScript optimiser loads (the web build of the engine).
-APT_PACKAGES=(libgtest-dev chromium chromium-driver emscripten node-acorn)
+# emscripten with the acorn parser its JavaScript optimiser loads (the web build of the engine),
+# patchelf (auditwheel repairs the wheel with it) and npm (the web engine's npm package), unless
+# node came with an npm of its own.
+APT_PACKAGES=(libgtest-dev chromium chromium-driver emscripten node-acorn patchelf)
 missing=()
 for pkg in "${APT_PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
 done
+command -v npm >/dev/null 2>&1 || missing+=(npm)
 if [ ${#missing[@]} -gt 0 ]; then
   say "installing Debian packages: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
@@ -51,9 +54,12 @@ if [ "$(cat "$stamp" 2>/dev/null)" != "$want" ]; then
 fi
 
 # The package, installed editable so that the toolkit runs from python/, and its module, built
-# under build/ (incremental). Run this again after a change to the C++ sources.
+# under build/editable (incremental). Run this again after a change to the C++ sources. The web
+# engine is left out of this build: the studio takes scripts/web.sh's build/web from the source tree.
+# (Wheels, `pip install .` and scripts/wheel.sh, build under build/<wheel tag> with the web engine.)
 say "building and installing the orv package"
-"$VENV/bin/python" -m pip install -q --disable-pip-version-check --no-build-isolation --no-deps -e "$ROOT"
+"$VENV/bin/python" -m pip install -q --disable-pip-version-check --no-build-isolation --no-deps \
+  -C build-dir=build/editable -C cmake.define.ORV_PACKAGE_WEB=OFF -e "$ROOT"
 
 # The scripts that source this one take cmake, ctest and ninja from the environment's pinned tools.
 export PATH="$VENV/bin:$PATH"

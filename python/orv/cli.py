@@ -287,8 +287,8 @@ def parser() -> argparse.ArgumentParser:
     studio = sub.add_parser("studio", help="write a page that edits, plays and checks a level in the browser",
                             description="Write one self-contained page with the engine inside: open a level "
                             "file or a bundled level, edit its zones, charges and agents, step or play it, see "
-                            "the verdict, and save the level and the run. Needs the web engine "
-                            "(`bash scripts/web.sh`).")
+                            "the verdict, and save the level and the run. Needs the web engine, which the package carries "
+                            "when it was built with emscripten (or ORV_WEB_ENGINE naming a built orv_web.js).")
     studio.add_argument("level", nargs="?", metavar="LEVEL", help="the level to start from (default: the first bundled one)")
     studio.add_argument("--html", metavar="FILE", default="studio.html", help="the page to write (default: studio.html)")
     studio.set_defaults(func=cmd_studio)

@@ -38,7 +38,9 @@ its id with an earlier sibling gets its place among them, counted from 1 (`r/b[2
 from __future__ import annotations
 
 import math
+from collections.abc import Iterator
 from dataclasses import dataclass, field
+from typing import Any
 
 FRAME_LIMIT = 1000
 GATE_NAMES = ("Equals Gate", "The Judge")
@@ -72,7 +74,7 @@ class Agent:
     visual_id: str
     target: float | None = None  # gates only
     rule: str | None = None  # the Judge only
-    zone: "Zone | None" = None
+    zone: "Zone" = None  # type: ignore[assignment]  # set by the tracker for every agent it follows
     opened: int | None = None  # frame at which a gate opened
     carried: int | None = None  # frame at which a fold carried it off
     turn: tuple | None = None  # (frame, total or None for an empty zone)
@@ -87,8 +89,8 @@ class Zone:
     id: str
     env: object = None  # the live orv_engine.Environment, when the tracker has one
     parent: "Zone | None" = None
-    agents: list = field(default_factory=list)
-    subs: list = field(default_factory=list)
+    agents: list["Agent"] = field(default_factory=list)
+    subs: list["Zone"] = field(default_factory=list)
     total: float | None = 0.0  # before the next frame
     charges: int = 0
 
@@ -153,15 +155,15 @@ class Tracker:
         self.status = "RUNNING"
         self.unknown: list[str] = []
         self.carried: list[str] = []
-        self.duplicates = set()
-        seen = set()
+        self.duplicates: set[str] = set()
+        seen: set[str] = set()
         for _, zone in preorder(world):
             (self.duplicates if zone["id"] in seen else seen).add(zone["id"])
         live = list(live) if live is not None else None
-        targets = iter(targets) if targets is not None else None
-        self.root = None
+        given = iter(targets) if targets is not None else None
+        self.root: Zone  # the first zone of the preorder
         self.gates: list[Agent] = []
-        nodes = []
+        nodes: list[Zone] = []
         for index, (parent_index, zone) in enumerate(preorder(world)):
             node = Zone(zone["id"], live[index] if live else None)
             if parent_index is not None:
@@ -170,7 +172,7 @@ class Tracker:
             else:
                 self.root = node
             for raw in zone["agents"]:
-                target = next(targets) if targets is not None and raw["name"] in GATE_NAMES else \
+                target = next(given) if given is not None and raw["name"] in GATE_NAMES else \
                     raw.get("target_value")
                 agent = Agent(raw["name"], raw["visual_id"], target, raw.get("rule"), node)
                 node.agents.append(agent)
@@ -185,14 +187,15 @@ class Tracker:
         if node.id not in self.duplicates:
             return node.id
         parts = []
-        while node is not None:
-            part = node.id
-            if node.parent is not None:
-                same = [s for s in node.parent.subs if s.id == node.id]
+        step: Zone | None = node
+        while step is not None:
+            part = step.id
+            if step.parent is not None:
+                same = [s for s in step.parent.subs if s.id == step.id]
                 if len(same) > 1:
-                    part += f"[{same.index(node) + 1}]"
+                    part += f"[{same.index(step) + 1}]"
             parts.append(part)
-            node = node.parent
+            step = step.parent
         return "/".join(reversed(parts))
 
     # ------------------------------------------------------------ following the run
@@ -350,8 +353,8 @@ class Tracker:
                     reasons.append(reason)
         return Verdict("unsolved" if reasons else "solved", frames, reasons)
 
-    def _zones(self):
-        stack = [(None, self.root)]
+    def _zones(self) -> Iterator[tuple[Zone | None, Zone]]:
+        stack: list[tuple[Zone | None, Zone]] = [(None, self.root)]
         while stack:
             parent, zone = stack.pop()
             yield parent, zone
@@ -414,7 +417,7 @@ def same_zone(a: dict, b: dict) -> bool:
 def preorder(world: dict):
     """Yields (index of the parent in this order or None, zone) for every zone, parents first,
     sub-zones in list order."""
-    stack = [(None, world)]
+    stack: list[tuple[int | None, dict[str, Any]]] = [(None, world)]
     index = 0
     while stack:
         parent, zone = stack.pop()

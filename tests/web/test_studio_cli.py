@@ -16,21 +16,34 @@ def orv(*args, env=None):
                           env={**os.environ, **(env or {})})
 
 
-@pytest.mark.parametrize("path, says", [
-    ("", "run `bash scripts/web.sh`"),          # emscripten is there: build the engine
-    ("/usr/bin/true", "emscripten is not installed"),  # not even emscripten
-])
-def test_missing_engine_is_one_line(tmp_path, path, says):
+def test_missing_engine_is_one_line(tmp_path):
     env = {studio.ENGINE_ENV: str(tmp_path / "nowhere.js")}
-    if path:
-        env["PATH"] = str(tmp_path)  # no emcc on it
-    elif not studio.shutil.which("emcc"):
-        pytest.skip("emscripten is not installed here")
     result = orv("studio", "--html", str(tmp_path / "s.html"), env=env)
     assert result.returncode == 2 and result.stdout == ""
-    assert result.stderr.count("\n") == 1 and result.stderr.startswith("orv: the web engine (")
-    assert says in result.stderr and str(tmp_path / "nowhere.js") in result.stderr
+    assert result.stderr == f"orv: ORV_WEB_ENGINE is {tmp_path / 'nowhere.js'}, which is not a file: point it at a " \
+                            "built orv_web.js\n"
     assert not (tmp_path / "s.html").exists()
+
+
+@pytest.mark.parametrize("tree, says", [
+    # Installed from a source tree whose web build is missing.
+    ("source", "the web engine is not built: run `bash scripts/web.sh` (which sets up emscripten too), "
+               "or set ORV_WEB_ENGINE to a built orv_web.js"),
+    # A package built where emscripten was not installed, anywhere else.
+    ("elsewhere", "this orv package was built without the web engine (emscripten was not installed): set "
+                  "ORV_WEB_ENGINE to a built orv_web.js, or reinstall the package on a machine with emscripten"),
+])
+def test_missing_engine_says_how_to_supply_one(tmp_path, monkeypatch, tree, says):
+    if tree == "source":
+        (tmp_path / "scripts").mkdir()
+        (tmp_path / "scripts" / "web.sh").write_text("", encoding="utf-8")
+    monkeypatch.delenv(studio.ENGINE_ENV, raising=False)
+    monkeypatch.setattr(studio, "SOURCE_TREE", tmp_path)
+    monkeypatch.setattr(studio, "BUILT_ENGINE", tmp_path / "build" / "orv_web.js")
+    monkeypatch.setattr(studio.resources, "files", lambda package: tmp_path / "package")
+    with pytest.raises(studio.StudioError) as info:
+        studio.engine_path()
+    assert str(info.value).startswith(says) and "\n" not in str(info.value)
 
 
 @pytest.mark.parametrize("where, says", [

@@ -16,7 +16,6 @@ import html
 import json
 import os
 import re
-import shutil
 import sys
 from importlib import resources
 from pathlib import Path
@@ -25,11 +24,13 @@ from ..files import ToolkitError, asset
 from ..levels import Level, bundled_levels, find_level, load_level
 from ..viewer import reports_json
 
-# Where the engine's web build is looked for: this variable, then a copy shipped in the package,
-# then the build folder of the source tree that the package is installed from (editable installs).
+# Where the engine's web build is looked for: this variable, then the copy that the package carries
+# (built with it when emscripten was installed), then scripts/web.sh's build in the source tree that
+# the package is installed from (editable installs).
 ENGINE_ENV = "ORV_WEB_ENGINE"
 ENGINE_NAME = "orv_web.js"
-BUILT_ENGINE = Path(__file__).resolve().parents[3] / "build" / "web" / "src" / "web" / ENGINE_NAME
+SOURCE_TREE = Path(__file__).resolve().parents[3]
+BUILT_ENGINE = SOURCE_TREE / "build" / "web" / "src" / "web" / ENGINE_NAME
 
 
 class StudioError(ToolkitError):
@@ -37,20 +38,22 @@ class StudioError(ToolkitError):
 
 
 def engine_path() -> Path:
-    """The web engine's .js file; a StudioError says in one line what is missing."""
-    if os.environ.get(ENGINE_ENV):
-        candidates = [Path(os.environ[ENGINE_ENV])]
-    else:
-        shipped = resources.files("orv") / "studio" / ENGINE_NAME
-        candidates = [Path(str(shipped)), BUILT_ENGINE]
-    for path in candidates:
-        if path.is_file():
-            return path
-    where = candidates[-1]
-    if shutil.which("emcc") is None:
-        raise StudioError(f"the web engine ({where}) is not built, and emscripten is not installed: install Debian's "
-                          "emscripten and node-acorn (scripts/setup.sh does), then run `bash scripts/web.sh`")
-    raise StudioError(f"the web engine ({where}) is not built: run `bash scripts/web.sh`")
+    """The web engine's .js file; a StudioError says in one line what is missing and how to supply it."""
+    chosen = os.environ.get(ENGINE_ENV)
+    if chosen:
+        if Path(chosen).is_file():
+            return Path(chosen)
+        raise StudioError(f"{ENGINE_ENV} is {chosen}, which is not a file: point it at a built {ENGINE_NAME}")
+    shipped = Path(str(resources.files("orv") / "studio" / ENGINE_NAME))
+    if shipped.is_file():
+        return shipped
+    supply = f"set {ENGINE_ENV} to a built {ENGINE_NAME}"
+    if (SOURCE_TREE / "scripts" / "web.sh").is_file():  # installed from this source tree
+        if BUILT_ENGINE.is_file():
+            return BUILT_ENGINE
+        raise StudioError(f"the web engine is not built: run `bash scripts/web.sh` (which sets up emscripten too), or {supply}")
+    raise StudioError(f"this orv package was built without the web engine (emscripten was not installed): {supply}, "
+                      "or reinstall the package on a machine with emscripten (Debian's emscripten and node-acorn)")
 
 
 def _document(level: Level) -> str:

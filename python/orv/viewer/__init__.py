@@ -32,6 +32,7 @@ import os
 import re
 import sys
 from pathlib import Path
+from typing import Any
 
 import orv_session
 
@@ -58,8 +59,8 @@ def _asset(name: str) -> str:
 
 def _finite(value):
     """A copy of `value` with NaN and infinities replaced by None, as the engine writes them."""
-    out = [None]
-    stack = [(value, out, 0)]
+    out: list[Any] = [None]
+    stack: list[tuple[Any, Any, Any]] = [(value, out, 0)]
     while stack:
         item, into, key = stack.pop()
         if isinstance(item, float) and not math.isfinite(item):
@@ -69,9 +70,9 @@ def _finite(value):
             into[key] = copy
             stack.extend((v, copy, k) for k, v in item.items())
         elif isinstance(item, (list, tuple)):
-            copy = list(item)
-            into[key] = copy
-            stack.extend((v, copy, i) for i, v in enumerate(item))
+            items = list(item)
+            into[key] = items
+            stack.extend((v, items, i) for i, v in enumerate(item))
         else:
             into[key] = item
     return out[0]
