@@ -12,9 +12,8 @@ from pathlib import Path
 import orv_session
 
 from . import __version__
-from .files import writable
-from .levels import KIND_BY_NAME, LevelError, ToolkitError, bundled_levels, find_level, load_level, \
-    parse_level, save_level
+from .files import ToolkitError, writable
+from .levels import KIND_BY_NAME, LevelError, bundled_levels, find_level, load_level, parse_level, save_level
 from .run import Run, Verdict, check_lines
 
 

@@ -41,6 +41,9 @@ class Frame:
 
     @property
     def report(self) -> dict:
+        """The parsed report (the frame must have been run with its report written)."""
+        if self.text is None:
+            raise ValueError("this frame was run without writing its report")
         return json.loads(self.text)
 
 

@@ -102,7 +102,7 @@ class Recorder:
 
     def add(self, frame: Frame, changes: str) -> None:
         """Takes the frame that has just run and its changes (the session's `changes()`)."""
-        entry = {"full": frame.report} if self.start is None and not self.frames else \
+        entry: dict = {"full": frame.report} if self.start is None and not self.frames else \
             {"changes": json.loads(changes)}
         entry["record"] = {k: frame.record[k] for k in ("action", "zone", "index")}
         entry["told"] = [frame.words, frame.where]
