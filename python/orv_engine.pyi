@@ -80,7 +80,12 @@ class Environment:
     def add_factorial_magician(self, visual_id: str) -> None:
         ...
     def add_inequality_gate(self, visual_id: str, target: typing.SupportsFloat | typing.SupportsIndex, comparison_type: str) -> None:
-        ...
+        """
+        Adds The Judge: a gate that opens when the zone's total compared with target by comparison_type
+        holds. comparison_type is "<", ">", "<=" or ">="; any other text ("", "==", " >", ...)
+        builds a "<" gate, which callers may rely on. Text that is not valid UTF-8 is refused with
+        ValueError.
+        """
     def add_log_magician(self, visual_id: str) -> None:
         ...
     def add_minus_magician(self, visual_id: str) -> None:

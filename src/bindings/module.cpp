@@ -19,12 +19,14 @@
 #include "agents/unary.h"
 #include "bindings/charge_handle.h"
 #include "bindings/initialised.h"
+#include "bindings/text.h"
 #include "model/environment.h"
 #include "model/text_writer.h"
 #include "sequencer/sequencer.h"
 
 namespace py = pybind11;
 using orv::bindings::ChargeHandle;
+using orv::bindings::checked_text;
 
 namespace {
 
@@ -33,9 +35,10 @@ using Zone = std::shared_ptr<orv::Environment>;
 // Registers add_<name>(visual_id) for an agent kind built from its visual id alone.
 template <typename Agent>
 void bind_agent(py::class_<orv::Environment, Zone>& cls, const char* name) {
+    const std::string what = std::string(name) + "(): argument 'visual_id'";
     cls.def(
-        name, [](orv::Environment& zone, std::string visual_id) {
-            zone.add_magician(std::make_shared<Agent>(std::move(visual_id)));
+        name, [what](orv::Environment& zone, std::string visual_id) {
+            zone.add_magician(std::make_shared<Agent>(checked_text(std::move(visual_id), what.c_str())));
         },
         py::arg("visual_id"));
 }
@@ -118,7 +121,8 @@ PYBIND11_MODULE(orv_engine, m) {
 
     py::class_<ChargeHandle> charge(m, "Charge");
     charge.def(py::init([](double magnitude, orv::ChargePolarity polarity, std::string visual_id) {
-                   return ChargeHandle(orv::Charge(magnitude, polarity, std::move(visual_id)));
+                   return ChargeHandle(
+                       orv::Charge(magnitude, polarity, checked_text(std::move(visual_id), "Charge(): argument 'visual_id'")));
                }),
                py::arg("magnitude"), py::arg("polarity"), py::arg("visual_id"));
     def_named_property(
@@ -129,7 +133,10 @@ PYBIND11_MODULE(orv_engine, m) {
         [](ChargeHandle& self, orv::ChargePolarity value) { self.get().polarity = value; });
     def_named_property(
         charge, "visual_id", [](ChargeHandle& self) { return self.get().visual_id; },
-        [](ChargeHandle& self, std::string value) { self.get().visual_id = std::move(value); });
+        [](ChargeHandle& self, std::string value) {
+            std::string text = checked_text(std::move(value), "Charge.visual_id: the value");
+            self.get().visual_id = std::move(text);
+        });
     charge.def("to_json", [](ChargeHandle& self) {
         orv::TextWriter text;
         self.get().write_json(text);
@@ -150,8 +157,13 @@ PYBIND11_MODULE(orv_engine, m) {
     });
 
     py::class_<orv::Environment, Zone> environment(m, "Environment");
-    environment.def(py::init<std::string>(), py::arg("id"));
-    def_named_field(environment, "id", &orv::Environment::id);
+    environment.def(py::init([](std::string id) {
+                        return std::make_shared<orv::Environment>(checked_text(std::move(id), "Environment(): argument 'id'"));
+                    }),
+                    py::arg("id"));
+    def_named_property(
+        environment, "id", [](const orv::Environment& self) { return self.id; },
+        [](orv::Environment& self, std::string value) { self.id = checked_text(std::move(value), "Environment.id: the value"); });
     def_named_property(
         environment, "charges",
         [](const Zone& self) {
@@ -184,7 +196,7 @@ PYBIND11_MODULE(orv_engine, m) {
         .def(
             "add_charge",
             [](orv::Environment& self, double magnitude, orv::ChargePolarity polarity, std::string visual_id) {
-                self.add_charge(orv::Charge(magnitude, polarity, std::move(visual_id)));
+                self.add_charge(orv::Charge(magnitude, polarity, checked_text(std::move(visual_id), "add_charge(): argument 'visual_id'")));
             },
             py::arg("magnitude"), py::arg("polarity"), py::arg("visual_id"))
         .def(
@@ -209,16 +221,23 @@ PYBIND11_MODULE(orv_engine, m) {
         .def(
             "add_equals_gate",
             [](orv::Environment& self, std::string visual_id, double target) {
-                self.add_magician(std::make_shared<orv::EqualsGate>(std::move(visual_id), target));
+                self.add_magician(std::make_shared<orv::EqualsGate>(
+                    checked_text(std::move(visual_id), "add_equals_gate(): argument 'visual_id'"), target));
             },
             py::arg("visual_id"), py::arg("target"))
         .def(
             "add_inequality_gate",
-            [](orv::Environment& self, std::string visual_id, double target, const std::string& comparison_type) {
-                const auto type = orv::InequalityGate::comparison_from_text(comparison_type);
-                self.add_magician(std::make_shared<orv::InequalityGate>(std::move(visual_id), target, type));
+            [](orv::Environment& self, std::string visual_id, double target, std::string comparison_type) {
+                std::string id = checked_text(std::move(visual_id), "add_inequality_gate(): argument 'visual_id'");
+                const auto type = orv::InequalityGate::comparison_from_text(
+                    checked_text(std::move(comparison_type), "add_inequality_gate(): argument 'comparison_type'"));
+                self.add_magician(std::make_shared<orv::InequalityGate>(std::move(id), target, type));
             },
-            py::arg("visual_id"), py::arg("target"), py::arg("comparison_type"));
+            py::arg("visual_id"), py::arg("target"), py::arg("comparison_type"),
+            "Adds The Judge: a gate that opens when the zone's total compared with target by comparison_type\n"
+            "holds. comparison_type is \"<\", \">\", \"<=\" or \">=\"; any other text (\"\", \"==\", \" >\", ...)\n"
+            "builds a \"<\" gate, which callers may rely on. Text that is not valid UTF-8 is refused with\n"
+            "ValueError.");
 
     py::class_<orv::NarrativeSequencer> sequencer(m, "NarrativeSequencer");
     sequencer
