@@ -9,7 +9,7 @@ import os
 import sys
 from pathlib import Path
 
-from . import __version__
+from . import __version__, files
 from .levels import KIND_BY_NAME, LevelError, ToolkitError, bundled_levels, find_level, load_level, \
     parse_json, parse_level, save_level
 from .run import Run, check_lines, event_text, summary, world_lines
@@ -76,6 +76,8 @@ def cmd_play(args) -> int:
             out.write(f"{'':>5} {line}\n")
     played = 0
     for text, report, event in run.frames(args.until):
+        if getattr(out, "fault", None) and recorder is None and not args.save:
+            break  # nobody reads the narration and no file is asked for
         played += 1
         if recorder is not None:
             recorder.add(report)
@@ -206,7 +208,7 @@ def _level_hint(path: str, text: str) -> str:
 def read_run(path: str) -> list:
     """The reports of a run file (JSON Lines, one frame report a line)."""
     try:
-        text = Path(path).read_text(encoding="utf-8")
+        text = files.read_text(path)
     except (OSError, UnicodeDecodeError) as err:
         raise ToolkitError(f"{path}: cannot read the run file ({err})") from None
     reports = []
@@ -232,6 +234,8 @@ def read_run(path: str) -> list:
 
 
 def cmd_view(args) -> int:
+    if args.run == "-" and not args.html:
+        raise ToolkitError("a run read from standard input (-) needs --html FILE for its page")
     page = args.html or str(Path(args.run).with_suffix(".html"))
     _writable(page, "--html")
     reports = read_run(args.run)
@@ -337,10 +341,15 @@ def parser() -> argparse.ArgumentParser:
 def main(argv: list[str] | None = None) -> int:
     args = parser().parse_args(argv)
     try:
-        return args.func(args)
+        with files.guarded_stdout() as out:  # `orv play | head`: the output ends, the rest is done
+            status = args.func(args)
     except ToolkitError as err:
         print(f"orv: {err}", file=sys.stderr)
         return 2
-    except BrokenPipeError:  # e.g. `orv play | head`
+    except BrokenPipeError:  # standard error closed by its reader
         sys.stderr.close()
         return 1
+    if out.failure():
+        print(f"orv: {out.failure()}", file=sys.stderr)
+        return 2
+    return status

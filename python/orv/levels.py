@@ -44,6 +44,8 @@ from pathlib import Path
 
 import orv_engine
 
+from .files import read_text, write_atomic
+
 FORMAT = 1
 
 
@@ -221,8 +223,7 @@ def load_level(path) -> Level:
     """Reads a level file (a path or a bundled resource)."""
     source = str(path)
     try:
-        text = path.read_text(encoding="utf-8") if hasattr(path, "read_text") \
-            else Path(path).read_text(encoding="utf-8")
+        text = read_text(path)
     except UnicodeDecodeError as err:
         raise LevelError(source, None, "UTF-8 text", f"the byte 0x{err.object[err.start]:02X} "
                          f"at offset {err.start}") from None
@@ -462,7 +463,7 @@ def save_level(path, world: dict, title: str, description: str) -> None:
         text = json.dumps(doc, indent=2, ensure_ascii=False)
     except RecursionError:  # very deep worlds: the compact form nests further
         text = json.dumps(doc, ensure_ascii=False)
-    Path(path).write_text(text + "\n", encoding="utf-8")
+    write_atomic(path, text + "\n")
 
 
 # ---------------------------------------------------------------- the bundled campaign
@@ -476,7 +477,7 @@ def bundled_levels() -> list:
 
 def find_level(name: str):
     """A level file path, or a bundled level named by its file name, stem, story name or number."""
-    if os.path.exists(name):
+    if name == "-" or os.path.exists(name):  # "-": standard input
         return name
     for f in bundled_levels():
         stem = f.name[:-5]
