@@ -64,11 +64,6 @@ def _ending_signals_raise():
             signal.signal(signum, handler)
 
 
-def _target(path) -> Path:
-    """The file that a write to `path` replaces: a symbolic link is followed, so the link stays."""
-    return Path(os.path.realpath(path))
-
-
 def write_atomic(path, data: str | bytes) -> Path:
     """Writes `data` (text is written as UTF-8) to `path` whole or not at all; returns `path`.
 
@@ -79,21 +74,21 @@ def write_atomic(path, data: str | bytes) -> Path:
     and SIGHUP then end the process as they would have.
     """
     payload = data.encode("utf-8") if isinstance(data, str) else bytes(data)
-    target = _target(path)
     try:
-        found = target.stat()
+        found = os.stat(path)
     except OSError:  # none yet (or none that can be looked at: the write says why)
         found = None
     if found is not None and not stat.S_ISREG(found.st_mode):
-        with open(target, "wb") as out:
+        with open(path, "wb") as out:  # /dev/stdout included, whatever it leads to
             out.write(payload)
         return Path(path)
+    target = Path(os.path.realpath(path))  # a symbolic link is followed, so the link stays
     temporary, handle = None, -1
     try:
         with _ending_signals_raise():
             try:
                 while handle < 0:
-                    temporary = target.with_name(f".{target.name}.{secrets.token_hex(4)}.tmp")
+                    temporary = target.with_name(f".orv-{secrets.token_hex(6)}.tmp")  # short: any name fits
                     with contextlib.suppress(FileExistsError):
                         handle = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666)
                 _write_all(handle, payload)

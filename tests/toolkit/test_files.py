@@ -134,10 +134,14 @@ def test_writes_go_through_links_and_never_replace_a_device(tmp_path):
     (tmp_path / "link.json").symlink_to(real)
     write_atomic(tmp_path / "link.json", "new")
     assert (tmp_path / "link.json").is_symlink() and real.read_text() == "new"
+    write_atomic(tmp_path / ("n" * 250), "a name as long as the folder takes")
+    assert (tmp_path / ("n" * 250)).read_text() == "a name as long as the folder takes"
     write_atomic("/dev/null", b"discarded")
     assert stat.S_ISCHR(os.stat("/dev/null").st_mode)
     with pytest.raises(OSError, match="No space left"):
         write_atomic("/dev/full", "lost")
+    piped = orv("play", "01", "--html", "/dev/stdout")
+    assert piped.returncode == 0 and piped.stdout.rstrip().endswith("</html>")
 
 
 @pytest.mark.parametrize("option", ["--save", "--html"])
