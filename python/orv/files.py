@@ -15,6 +15,7 @@ Writes are whole or not at all; inputs are checked before reading; a failed stan
 from __future__ import annotations
 
 import contextlib
+import errno
 import os
 import secrets
 import signal
@@ -68,7 +69,8 @@ def write_atomic(path, data: str | bytes) -> Path:
     """Writes `data` (text is written as UTF-8) to `path` whole or not at all; returns `path`.
 
     The data goes to a temporary file in the same folder, which is flushed to disk and renamed over
-    the target; a target that exists keeps its permissions. A target that exists and is not a regular
+    the target; a target that exists keeps its permissions, and one that cannot be written is refused
+    with PermissionError as an ordinary write would refuse it. A target that exists and is not a regular
     file (/dev/null, a named pipe, a terminal) is written straight into, since renaming over it would
     replace the device or pipe itself. Any failure raises after removing the temporary file; SIGTERM
     and SIGHUP then end the process as they would have.
@@ -82,6 +84,8 @@ def write_atomic(path, data: str | bytes) -> Path:
         with open(path, "wb") as out:  # /dev/stdout included, whatever it leads to
             out.write(payload)
         return Path(path)
+    if found is not None and not os.access(path, os.W_OK):  # a file kept read-only stays as it is
+        raise PermissionError(errno.EACCES, os.strerror(errno.EACCES), str(path))
     target = Path(os.path.realpath(path))  # a symbolic link is followed, so the link stays
     temporary, handle = None, -1
     try:
