@@ -121,8 +121,8 @@ PYBIND11_MODULE(orv_engine, m) {
 
     py::class_<ChargeHandle> charge(m, "Charge");
     charge.def(py::init([](double magnitude, orv::ChargePolarity polarity, std::string visual_id) {
-                   return ChargeHandle(
-                       orv::Charge(magnitude, polarity, checked_text(std::move(visual_id), "Charge(): argument 'visual_id'")));
+                   std::string id = checked_text(std::move(visual_id), "Charge(): argument 'visual_id'");
+                   return ChargeHandle(orv::Charge(magnitude, polarity, std::move(id)));
                }),
                py::arg("magnitude"), py::arg("polarity"), py::arg("visual_id"));
     def_named_property(
@@ -158,12 +158,15 @@ PYBIND11_MODULE(orv_engine, m) {
 
     py::class_<orv::Environment, Zone> environment(m, "Environment");
     environment.def(py::init([](std::string id) {
-                        return std::make_shared<orv::Environment>(checked_text(std::move(id), "Environment(): argument 'id'"));
+                        return std::make_shared<orv::Environment>(
+                            checked_text(std::move(id), "Environment(): argument 'id'"));
                     }),
                     py::arg("id"));
     def_named_property(
         environment, "id", [](const orv::Environment& self) { return self.id; },
-        [](orv::Environment& self, std::string value) { self.id = checked_text(std::move(value), "Environment.id: the value"); });
+        [](orv::Environment& self, std::string value) {
+            self.id = checked_text(std::move(value), "Environment.id: the value");
+        });
     def_named_property(
         environment, "charges",
         [](const Zone& self) {
@@ -196,7 +199,8 @@ PYBIND11_MODULE(orv_engine, m) {
         .def(
             "add_charge",
             [](orv::Environment& self, double magnitude, orv::ChargePolarity polarity, std::string visual_id) {
-                self.add_charge(orv::Charge(magnitude, polarity, checked_text(std::move(visual_id), "add_charge(): argument 'visual_id'")));
+                std::string id = checked_text(std::move(visual_id), "add_charge(): argument 'visual_id'");
+                self.add_charge(orv::Charge(magnitude, polarity, std::move(id)));
             },
             py::arg("magnitude"), py::arg("polarity"), py::arg("visual_id"))
         .def(
