@@ -11,7 +11,7 @@ from pathlib import Path
 
 import orv_session
 
-from . import __version__
+from . import __version__, files
 from .files import ToolkitError, writable
 from .levels import KIND_BY_NAME, LevelError, bundled_levels, find_level, load_level, parse_level, save_level
 from .run import Run, Verdict, check_lines
@@ -66,6 +66,8 @@ def cmd_play(args) -> int:
         out.write(run.session.world() + "\n")
     played = 0
     for frame in run.frames(args.until, reports=args.jsonl):
+        if getattr(out, "fault", None) and recorder is None and not args.save:
+            break  # nobody reads the narration and no file is asked for
         played += 1
         if recorder is not None:
             recorder.add(frame, run.session.changes())
@@ -149,7 +151,7 @@ def read_run(path: str) -> tuple[str | None, list[str]]:
     reports (`orv play --jsonl`), or a change stream (`orv play --changes`: the world, then each
     frame's changes), whose reports are given back by applying the changes in turn."""
     try:
-        text = Path(path).read_text(encoding="utf-8")
+        text = files.read_text(path)
     except (OSError, UnicodeDecodeError) as err:
         raise ToolkitError(f"{path}: cannot read the run file ({err})") from None
     lines = [(number, line) for number, line in enumerate(text.splitlines(), 1) if line.strip()]
@@ -199,6 +201,8 @@ def _level_hint(path: str, text: str) -> str:
 
 
 def cmd_view(args) -> int:
+    if args.run == "-" and not args.html:
+        raise ToolkitError("a run read from standard input (-) needs --html FILE for its page")
     page = args.html or str(Path(args.run).with_suffix(".html"))
     writable(page, "--html")
     start, reports = read_run(args.run)
@@ -297,10 +301,15 @@ def parser() -> argparse.ArgumentParser:
 def main(argv: list[str] | None = None) -> int:
     args = parser().parse_args(argv)
     try:
-        return args.func(args)
+        with files.guarded_stdout() as out:  # `orv play | head`: the output ends, the rest is done
+            status = args.func(args)
     except ToolkitError as err:
         print(f"orv: {err}", file=sys.stderr)
         return 2
-    except BrokenPipeError:  # e.g. `orv play | head`
+    except BrokenPipeError:  # standard error closed by its reader
         sys.stderr.close()
         return 1
+    if out.failure():
+        print(f"orv: {out.failure()}", file=sys.stderr)
+        return 2
+    return status

@@ -10,6 +10,7 @@ review the diff of the golden files before committing them.
 import sys
 from pathlib import Path
 
+from .files import write_atomic
 from .levels import bundled_levels, load_level
 from .run import run_texts
 
@@ -26,7 +27,7 @@ def main(argv: list[str]) -> int:
     folder.mkdir(parents=True, exist_ok=True)
     for level_file in bundled_levels():
         target = folder / (level_file.name[: -len(".json")] + ".jsonl")
-        target.write_text(golden_text(level_file), encoding="utf-8")
+        write_atomic(target, golden_text(level_file))
         print(f"wrote {target}")
     return 0
 

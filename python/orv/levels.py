@@ -16,7 +16,7 @@ from pathlib import Path
 
 import orv_session
 
-from .files import ToolkitError
+from .files import ToolkitError, read_bytes, write_atomic
 
 
 class LevelError(ToolkitError, ValueError):
@@ -93,15 +93,15 @@ def load_level(path) -> Level:
     """Reads a level file (a path or a bundled resource)."""
     source = str(path)
     try:
-        text = path.read_bytes() if hasattr(path, "read_bytes") else Path(path).read_bytes()
+        text = bytes(path.read_bytes()) if not isinstance(path, (str, os.PathLike)) else bytes(read_bytes(path))
     except OSError as err:
         raise LevelError(source, None, "a readable file", err.strerror or str(err)) from None
     return parse_level(text, source, Path(source).stem)
 
 
 def save_level(path, session: orv_session.Session, title: str, description: str) -> None:
-    """Saves the session's world as it stands as a level file, numbers exact."""
-    Path(path).write_text(session.level_text(title, description), encoding="utf-8")
+    """Saves the session's world as it stands as a level file, numbers exact, whole or not at all."""
+    write_atomic(path, session.level_text(title, description))
 
 
 # ---------------------------------------------------------------- the bundled campaign
@@ -115,7 +115,7 @@ def bundled_levels() -> list:
 
 def find_level(name: str):
     """A level file path, or a bundled level named by its file name, stem, story name or number."""
-    if os.path.exists(name):
+    if name == "-" or os.path.exists(name):  # "-": standard input
         return name
     for f in bundled_levels():
         stem = f.name[:-5]

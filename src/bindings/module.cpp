@@ -19,12 +19,14 @@
 #include "agents/unary.h"
 #include "bindings/charge_handle.h"
 #include "bindings/initialised.h"
+#include "bindings/text.h"
 #include "model/environment.h"
 #include "model/text_writer.h"
 #include "sequencer/sequencer.h"
 
 namespace py = pybind11;
 using orv::bindings::ChargeHandle;
+using orv::bindings::checked_text;
 
 namespace {
 
@@ -39,9 +41,10 @@ void bind_agent(py::class_<orv::Environment, Zone>& cls, const char* name, const
                             "), at the end of the zone's agents; visual_id names it in reports.\n\n" + does +
                             "\nThe rules reference (docs/rules.md) tells the whole rule.\n\n"
                             "Returns None. A visual_id that is not a str is refused with TypeError.";
+    const std::string what = std::string(name) + "(): argument 'visual_id'";
     cls.def(
-        name, [](orv::Environment& zone, std::string visual_id) {
-            zone.add_magician(std::make_shared<Agent>(std::move(visual_id)));
+        name, [what](orv::Environment& zone, std::string visual_id) {
+            zone.add_magician(std::make_shared<Agent>(checked_text(std::move(visual_id), what.c_str())));
         },
         py::arg("visual_id"), py::doc(doc.c_str()));
 }
@@ -128,7 +131,8 @@ PYBIND11_MODULE(orv_engine, m) {
                                     "Environment.charges is a view of the zone's charge: it writes through to the zone\n"
                                     "until the zone's charge list changes, then raises RuntimeError (the view is stale).");
     charge.def(py::init([](double magnitude, orv::ChargePolarity polarity, std::string visual_id) {
-                   return ChargeHandle(orv::Charge(magnitude, polarity, std::move(visual_id)));
+                   std::string id = checked_text(std::move(visual_id), "Charge(): argument 'visual_id'");
+                   return ChargeHandle(orv::Charge(magnitude, polarity, std::move(id)));
                }),
                py::arg("magnitude"), py::arg("polarity"), py::arg("visual_id"),
                "A charge of its own, to put in a zone by assigning Environment.charges.\n\n"
@@ -146,8 +150,11 @@ PYBIND11_MODULE(orv_engine, m) {
         "A view whose zone's charges have changed raises RuntimeError (the charge view is stale).");
     def_named_property(
         charge, "visual_id", [](ChargeHandle& self) { return self.get().visual_id; },
-        [](ChargeHandle& self, std::string value) { self.get().visual_id = std::move(value); },
-        "The visual id (str) that front ends show.\n"
+        [](ChargeHandle& self, std::string value) {
+            std::string text = checked_text(std::move(value), "Charge.visual_id: the value");
+            self.get().visual_id = std::move(text);
+        },
+        "The visual id (str) that front ends show; text that is not valid UTF-8 is refused with ValueError.\n"
         "A view whose zone's charges have changed raises RuntimeError (the charge view is stale).");
     charge.def(
         "to_json",
@@ -177,9 +184,19 @@ PYBIND11_MODULE(orv_engine, m) {
         m, "Environment",
         "A zone of the world: charges, the agents that belong to it, and sub-zones. Agents are added by\n"
         "the add_* methods, one a kind; a sequencer runs the world whose root is a zone.");
-    environment.def(py::init<std::string>(), py::arg("id"),
-                    "An empty zone named id (a str; ids need not be unique). Other types are refused with TypeError.");
-    def_named_field(environment, "id", &orv::Environment::id, "The zone's id (str), which reports and messages name it by.");
+    environment.def(py::init([](std::string id) {
+                        return std::make_shared<orv::Environment>(
+                            checked_text(std::move(id), "Environment(): argument 'id'"));
+                    }),
+                    py::arg("id"),
+                    "An empty zone named id (a str; ids need not be unique). Other types are refused with TypeError,\n"
+                    "text that is not valid UTF-8 with ValueError.");
+    def_named_property(
+        environment, "id", [](const orv::Environment& self) { return self.id; },
+        [](orv::Environment& self, std::string value) {
+            self.id = checked_text(std::move(value), "Environment.id: the value");
+        },
+        "The zone's id (str), which reports and messages name it by.");
     def_named_property(
         environment, "charges",
         [](const Zone& self) {
@@ -224,7 +241,8 @@ PYBIND11_MODULE(orv_engine, m) {
         .def(
             "add_charge",
             [](orv::Environment& self, double magnitude, orv::ChargePolarity polarity, std::string visual_id) {
-                self.add_charge(orv::Charge(magnitude, polarity, std::move(visual_id)));
+                std::string id = checked_text(std::move(visual_id), "add_charge(): argument 'visual_id'");
+                self.add_charge(orv::Charge(magnitude, polarity, std::move(id)));
             },
             py::arg("magnitude"), py::arg("polarity"), py::arg("visual_id"),
             "Adds a charge at the end of the zone's charges: magnitude a float, polarity a ChargePolarity,\n"
@@ -274,7 +292,8 @@ PYBIND11_MODULE(orv_engine, m) {
         .def(
             "add_equals_gate",
             [](orv::Environment& self, std::string visual_id, double target) {
-                self.add_magician(std::make_shared<orv::EqualsGate>(std::move(visual_id), target));
+                self.add_magician(std::make_shared<orv::EqualsGate>(
+                    checked_text(std::move(visual_id), "add_equals_gate(): argument 'visual_id'"), target));
             },
             py::arg("visual_id"), py::arg("target"),
             "Adds an Equals Gate (priority 0) at the end of the zone's agents: a gate that opens, and leaves the\n"
@@ -282,9 +301,11 @@ PYBIND11_MODULE(orv_engine, m) {
             "Returns None. Arguments of other types are refused with TypeError.")
         .def(
             "add_inequality_gate",
-            [](orv::Environment& self, std::string visual_id, double target, const std::string& comparison_type) {
-                const auto type = orv::InequalityGate::comparison_from_text(comparison_type);
-                self.add_magician(std::make_shared<orv::InequalityGate>(std::move(visual_id), target, type));
+            [](orv::Environment& self, std::string visual_id, double target, std::string comparison_type) {
+                std::string id = checked_text(std::move(visual_id), "add_inequality_gate(): argument 'visual_id'");
+                const auto type = orv::InequalityGate::comparison_from_text(
+                    checked_text(std::move(comparison_type), "add_inequality_gate(): argument 'comparison_type'"));
+                self.add_magician(std::make_shared<orv::InequalityGate>(std::move(id), target, type));
             },
             py::arg("visual_id"), py::arg("target"), py::arg("comparison_type"),
             "Adds The Judge (priority 0) at the end of the zone's agents: a gate that opens, and leaves the zone,\n"
@@ -294,7 +315,7 @@ PYBIND11_MODULE(orv_engine, m) {
             "other str means \"<\" (\"<\" itself, but also \"==\", \"=>\", \" >\" or \"\"); the zone's JSON then writes\n"
             "the rule as \"<\". Level files accept only the four texts \"<\", \">\", \"<=\", \">=\".\n\n"
             "Returns None. A comparison_type that is not a str (None, say), and other arguments of the wrong\n"
-            "type, are refused with TypeError.");
+            "type, are refused with TypeError; text that is not valid UTF-8 with ValueError.");
 
     py::class_<orv::NarrativeSequencer> sequencer(
         m, "NarrativeSequencer", "Runs a world, its root zone, one frame at a time (1,000 frames at most).");

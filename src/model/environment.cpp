@@ -2,6 +2,7 @@
 // Tree walks here (JSON form, cycle test, release) keep their own stack, so depth costs heap, not C stack.
 #include "model/environment.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <unordered_set>
 #include <utility>
@@ -92,16 +93,24 @@ void Environment::write_json_unchecked(TextWriter& out, const std::function<void
     // A zone's object is written up to its sub-zone list when the walk enters it and closed when the
     // walk leaves it, with the sub-zones in between: the same order as the members of to_json().
     // The writer's poll may run code that changes the world (a host's signal handler), so lists are
-    // read by index against their current size, and the walk owns a share of every zone on its path.
-    const auto open = [&out](const Environment& zone) {
+    // read by index against their current size, the walk owns a share of every zone on its path, and
+    // every level the text opens is held to kMaxTextDepth as it is written (a zone `level` zones below
+    // this one opens its object at 2 * level + 1, its arrays at + 2 and their items at + 3).
+    const auto reach = [](const Environment& zone, std::size_t level, std::size_t depth) {
+        if (depth > kMaxTextDepth) check_text_depth(std::max(depth, 2 * level + zone.json_depth()));
+    };
+    const auto open = [&out, &reach](const Environment& zone, std::size_t level) {
+        reach(zone, level, 2 * level + 2);
         out.raw("{\"agents\":[");
         for (std::size_t i = 0; i < zone.agents.size(); ++i) {
+            reach(zone, level, 2 * level + 3);
             if (i != 0) out.raw(',');
             zone.agents[i]->write_json(out);
             out.checkpoint();
         }
         out.raw("],\"charges\":[");
         for (std::size_t i = 0; i < zone.charges.size(); ++i) {
+            reach(zone, level, 2 * level + 3);
             if (i != 0) out.raw(',');
             zone.charges[i].write_json(out);
             out.checkpoint();
@@ -115,7 +124,7 @@ void Environment::write_json_unchecked(TextWriter& out, const std::function<void
         std::shared_ptr<const Environment> zone;  // empty for this zone, which the caller keeps alive
         std::size_t next;
     };
-    open(*this);
+    open(*this, 0);
     if (root_member) root_member(out);
     out.raw(",\"sub_environments\":[");
     std::vector<Step> path;
@@ -126,7 +135,7 @@ void Environment::write_json_unchecked(TextWriter& out, const std::function<void
         if (top.next < zone.sub_environments.size()) {
             if (top.next != 0) out.raw(',');
             std::shared_ptr<const Environment> sub = zone.sub_environments[top.next++];
-            open(*sub);
+            open(*sub, path.size());
             out.raw(",\"sub_environments\":[");
             path.push_back({std::move(sub), 0});
         } else {

@@ -40,9 +40,11 @@ public:
     // The text of to_json(), written straight into `out` from the zones, with the same refusals: the
     // size refusal of json_depth(), then check_text_depth on that depth. Nesting costs heap, not stack.
     void write_json(TextWriter& out) const;
-    // Writes without refusing anything; the caller has checked the depth. `root_member`, when set,
-    // writes one more member of this zone's object, between "is_time_frozen" and "sub_environments",
-    // starting with its separating comma.
+    // Writes without the checks made before writing; the caller has made them. The depth is checked
+    // again as the text is written, since the writer's poll may change the world: a level past
+    // kMaxTextDepth ends the writing with check_text_depth's std::length_error. `root_member`, when
+    // set, writes one more member of this zone's object, between "is_time_frozen" and
+    // "sub_environments", starting with its separating comma.
     void write_json_unchecked(TextWriter& out, const std::function<void(TextWriter&)>& root_member = {}) const;
 
     virtual void add_charge(Charge charge);

@@ -2,6 +2,7 @@
 // hostile strings and numbers, stepped frame by frame, texts and failures compared byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -353,6 +354,65 @@ TEST(TextWriter, PollsWhileWritingAndStopsOnWhatThePollThrows) {
     EXPECT_EQ(sequencer.current_frame, 2);
     EXPECT_TRUE(root->agents.empty()) << "the second frame's cast is applied";
     EXPECT_LT(stopped.size(), TextWriter::kPollInterval + 4096);
+}
+
+
+// How deeply the brackets of a JSON text nest, strings skipped.
+std::size_t bracket_depth(const char* text, std::size_t size) {
+    std::size_t depth = 0, deepest = 0;
+    bool in_string = false;
+    for (std::size_t i = 0; i < size; ++i) {
+        const char c = text[i];
+        if (in_string) {
+            if (c == '\\') ++i;
+            else if (c == '"') in_string = false;
+        } else if (c == '"') {
+            in_string = true;
+        } else if (c == '{' || c == '[') {
+            deepest = std::max(deepest, ++depth);
+        } else if (c == '}' || c == ']') {
+            --depth;
+        }
+    }
+    return deepest;
+}
+
+// The depth bound holds for the text as written: a poll that deepens the world after the check made
+// before writing (a chain hung under the root, a first charge in the deepest zone) ends the writing
+// with the same refusal, and no level past the bound is ever opened.
+TEST(TextWriter, HoldsTheDepthBoundWhenThePollDeepensTheWorld) {
+    const std::size_t deepest_zones = (kMaxTextDepth - 2) / 2;  // empty zones below the root that still fit
+    for (const bool first_charge : {false, true}) {
+        auto root = std::make_shared<Environment>("root");
+        for (int i = 0; i < 40000; ++i) root->add_charge(Charge(i + 0.5, ChargePolarity::POSITIVE, "charge_" + std::to_string(i)));
+        std::vector<Zone> chain{std::make_shared<Environment>("z")};
+        for (std::size_t i = 1; i < deepest_zones + (first_charge ? 0 : 1); ++i) {
+            chain.push_back(std::make_shared<Environment>("z"));
+            chain[i - 1]->add_environment(chain[i]);
+        }
+        if (first_charge) root->add_environment(chain.front());
+        bool deepened = false;
+        TextWriter out(0, [&] {
+            if (deepened) return;
+            deepened = true;
+            if (first_charge) chain.back()->add_charge(Charge(1, ChargePolarity::POSITIVE, "late"));
+            else root->add_environment(chain.front());
+        });
+        NarrativeSequencer sequencer(root);
+        const std::string depth = std::to_string(kMaxTextDepth + (first_charge ? 1 : 2));
+        try {
+            first_charge ? sequencer.write_next_frame(out) : root->write_json(out);
+            ADD_FAILURE() << "the deepened world was written whole";
+        } catch (const std::length_error& refused) {
+            EXPECT_EQ(std::string(refused.what()).rfind("cannot write a JSON document nested " + depth + " levels deep: at most " +
+                                                            std::to_string(kMaxTextDepth) + " levels",
+                                                        0),
+                      0u)
+                << refused.what();
+        }
+        EXPECT_TRUE(deepened);
+        EXPECT_EQ(bracket_depth(out.data(), out.size()), kMaxTextDepth) << first_charge;
+    }
 }
 
 }  // namespace

@@ -28,21 +28,6 @@ def test_text_escaping_and_bytes():
     assert oe.Environment(b"raw").id == "raw" and oe.Environment(bytearray(b"arr")).id == "arr"
 
 
-@pytest.mark.parametrize("bad, detail", [(b"\xff", "invalid UTF-8 byte at index 0: 0xFF"),
-                                         (b"ok\xc3", "incomplete UTF-8 string; last byte: 0xC3")])
-def test_invalid_utf8(bad, detail):
-    zone, charge = oe.Environment(bad), oe.Charge(1, oe.POSITIVE, bad)
-    for read in (lambda: zone.id, lambda: charge.visual_id):
-        with pytest.raises(UnicodeDecodeError):
-            read()
-    seq = oe.NarrativeSequencer(zone)
-    for write in (zone.to_json, charge.to_json, seq.next_frame):
-        with pytest.raises(RuntimeError) as info:
-            write()
-        assert str(info.value).startswith("[json.exception.type_error.316]") and detail in str(info.value)
-    assert (seq.current_frame, seq.is_finished) == (1, True)  # the frame was applied, only its report was lost
-
-
 @pytest.mark.parametrize("text, rule", [
     (">", ">"), ("<=", "<="), (">=", ">="), (b">=", ">="), ("<", "<"), ("==", "<"), ("=>", "<"),
     (" >", "<"), ("> ", "<"), (">>", "<"), ("", "<"), (">= ", "<"), ("GT", "<"),

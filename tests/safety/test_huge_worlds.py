@@ -152,7 +152,7 @@ def test_resident_memory_stays_flat_while_the_host_keeps_refilling():
                 refused(setattr, view[0], "magnitude", 1.0)  # stale now
             if frame % 10 == 0:  # refusals must not leak either
                 refused(root.add_charge, 1.0, None, "x"); refused(oe.NarrativeSequencer, None)
-                refused(oe.Environment(b"\\xff").to_json); refused(root.add_sub_environment, root)
+                refused(oe.Environment, b"\\xff"); refused(root.add_sub_environment, root)
             seq.is_finished = False
             seq.next_frame()
             if frame == {frames} // 5:

@@ -1,8 +1,10 @@
 """Every refusal names what was wrong: the argument or property, and the value it was given."""
 import json
+import re
 
 import orv_engine as oe
 import pytest
+from hypothesis import given, strategies as st
 
 
 
@@ -35,8 +37,8 @@ def assign(target, name, value):
     (lambda: oe.NarrativeSequencer(None), TypeError, ["NarrativeSequencer", "env", "None"]),
     (lambda: (lambda z: z.add_sub_environment(z))(zone()), ValueError, ['"z" under zone "z"', "cycle"]),
     (lambda: stale_item().magnitude, RuntimeError, ["stale", 'zone "z"', "index 0"]),
-    (lambda: oe.Environment(b"ok\xff").to_json(), RuntimeError, ["type_error.316", "index 2", "0xFF"]),
-    (lambda: oe.Environment(b"ok\xff").id, UnicodeDecodeError, ["0xff", "position 2"]),
+    (lambda: oe.Environment(b"ok\xff"), ValueError, ["Environment(): argument 'id'", "b'ok\\xff'", "index 2", "0xFF"]),
+    (lambda: assign(oe.Environment("z"), "id", b"ok\xff"), ValueError, ["Environment.id", "index 2", "0xFF"]),
     pytest.param(lambda: assign(oe.NarrativeSequencer(zone()), "current_frame", 2**31), TypeError,
                  ["current_frame", "2147483648"]),
     pytest.param(lambda: assign(oe.NarrativeSequencer(zone()), "is_finished", "yes"), TypeError,
@@ -46,7 +48,7 @@ def assign(target, name, value):
     pytest.param(lambda: assign(oe.Charge(1.0, oe.POSITIVE, "a"), "magnitude", "x"), TypeError,
                  ["magnitude", "'x'"]),
 ], ids=["polarity None", "polarity int", "huge magnitude", "target str", "comparison None", "surrogate id",
-        "sub_env None", "env None", "cycle", "stale item", "invalid utf8 text", "invalid utf8 read", "current_frame range",
+        "sub_env None", "env None", "cycle", "stale item", "invalid utf8 id", "invalid utf8 id set", "current_frame range",
         "is_finished str", "charges None item", "magnitude str"])
 def test_refusal_names_argument_and_value(call, error, words):
     with pytest.raises(error) as refused:
@@ -55,26 +57,12 @@ def test_refusal_names_argument_and_value(call, error, words):
         assert word in str(refused.value)
 
 
-def test_report_lost_to_invalid_utf8_leaves_the_frame_applied_and_the_next_one_whole():
-    root = oe.Environment(b"r\xe2\x82")  # cut off in the middle of a character
-    for magnitude in (2.0, 3.0):
-        root.add_charge(magnitude, oe.POSITIVE, "c")
-    root.add_plus_magician("p")
-    seq = oe.NarrativeSequencer(root)
-    with pytest.raises(RuntimeError, match=r"^\[json\.exception\.type_error\.316\] incomplete UTF-8 string; last byte: 0x82"):
-        seq.next_frame()
-    assert seq.current_frame == 1 and len(root.charges) == 1  # the cast happened
-    root.id = "r"
-    report = json.loads(seq.next_frame())
-    assert report["agents"] == [] and report["meta"]["frame_index"] == 2 and report["meta"]["status"] == "FINISHED"
-
-
 @pytest.mark.parametrize("zone_id, quoted", [
     ("z" * 200, '"' + "z" * 200 + '"'),
     ("ж" * 201, '"' + "ж" * 200 + '"… (402 bytes)'),
     ("\n" * 300, '"' + "\\n" * 200 + '"… (300 bytes)'),
-    (b"\xff" * 250, '"' + "\ufffd" * 200 + '"… (250 bytes)'),
-], ids=["200 characters whole", "cut between characters", "escapes", "invalid UTF-8"])
+    ("😀" * 250, '"' + "😀" * 200 + '"… (1000 bytes)'),
+], ids=["200 characters whole", "cut between characters", "escapes", "four-byte characters"])
 def test_names_in_messages_are_cut_after_200_characters(zone_id, quoted):
     z = oe.Environment(zone_id)
     with pytest.raises(ValueError) as refused:
@@ -102,3 +90,73 @@ def test_messages_about_zones_with_100_mb_ids_stay_small():
     assert found == [f"cannot add zone {a} under zone {b}: it would close a cycle ({a} already holds it)",
                      f"the charge view is stale: the charges of zone {b} changed after this item (index 0) was read, "
                      "so charges must be read again"]
+
+
+# Every place where text enters the module, with the words that name it in a refusal. Each call gets a
+# zone that holds one charge (and so one item to write through).
+TEXT_ENTRIES = {
+    "Environment(): argument 'id'": lambda z, text: oe.Environment(text),
+    "Environment.id: the value": lambda z, text: assign(z, "id", text),
+    "Charge(): argument 'visual_id'": lambda z, text: oe.Charge(1.0, oe.POSITIVE, text),
+    "Charge.visual_id: the value": lambda z, text: assign(z.charges[0], "visual_id", text),
+    "add_charge(): argument 'visual_id'": lambda z, text: z.add_charge(1.0, oe.POSITIVE, text),
+    "add_equals_gate(): argument 'visual_id'": lambda z, text: z.add_equals_gate(text, 1.0),
+    "add_inequality_gate(): argument 'visual_id'": lambda z, text: z.add_inequality_gate(text, 1.0, ">"),
+    "add_inequality_gate(): argument 'comparison_type'": lambda z, text: z.add_inequality_gate("j", 1.0, text),
+} | {f"add_{kind}(): argument 'visual_id'": (lambda kind: lambda z, text: getattr(z, "add_" + kind)(text))(kind)
+     for kind in ("plus_magician", "minus_magician", "multiply_magician", "divide_magician", "power_sorcerer",
+                  "root_magician", "abs_magician", "factorial_magician", "modulo_magician", "log_magician",
+                  "chronomancer")}
+
+# Bytes and bytearray are taken as they come, so they can hold anything (a str with a lone surrogate is
+# refused by the argument conversion; see "surrogate id" above).
+BAD_TEXT = [b"a\xff", bytearray(b"ok\xc3"), b"\xed\xa0\x80", b"\xc0\xaf", b"ab\xf4\x90\x80\x80", b"\x80"]
+
+
+@pytest.mark.parametrize("text", BAD_TEXT, ids=["stray byte", "cut off", "surrogate", "overlong", "past U+10FFFF",
+                                                "continuation"])
+@pytest.mark.parametrize("what", TEXT_ENTRIES)
+def test_text_that_is_not_utf8_is_refused_where_it_enters_and_nothing_is_stored(what, text):
+    z = oe.Environment("z")
+    z.add_charge(1.0, oe.POSITIVE, "c")
+    before, fault = z.to_json(), decode_fault(text)
+    with pytest.raises(ValueError, match=rf"^{re.escape(what)} must be UTF-8 text, but {re.escape(repr(bytes(text)))} "
+                                         rf"is not valid UTF-8 from index {fault} \(byte 0x{text[fault]:02X}\)$"):
+        TEXT_ENTRIES[what](z, text)
+    assert z.to_json() == before
+
+
+def decode_fault(data):
+    try:
+        bytes(data).decode("utf-8")
+    except UnicodeDecodeError as error:
+        return error.start
+    return None
+
+
+# The characters at the edges of each length of UTF-8, and the sequences just past those edges
+# (overlong forms, surrogates, past U+10FFFF, leads that never occur).
+EDGES = [chr(c).encode() for c in (0x7F, 0x80, 0x7FF, 0x800, 0xD7FF, 0xE000, 0xFFFF, 0x10000, 0x10FFFF)] + [
+    b"\xc1\xbf", b"\xe0\x9f\xbf", b"\xed\xa0\x80", b"\xed\xbf\xbf", b"\xf0\x8f\xbf\xbf", b"\xf4\x90\x80\x80",
+    b"\xf5\x80\x80\x80", b"\xf8\x88\x80\x80\x80", b"\xfe", b"\xff"]
+# Bytes near UTF-8: valid characters of every length, whole and cut, edges and stray bytes, joined.
+NEAR_UTF8 = st.lists(st.one_of(st.text(max_size=3).map(str.encode), st.sampled_from(EDGES),
+                               st.text(min_size=1, max_size=1).map(lambda t: t.encode()[:-1]),
+                               st.binary(max_size=2)), max_size=6).map(b"".join)
+
+
+@given(data=NEAR_UTF8)
+def test_bytes_are_taken_exactly_when_python_reads_them_as_utf8(data):
+    fault = decode_fault(data)
+    if fault is None:
+        zone = oe.Environment(data)
+        assert zone.id == data.decode("utf-8") and json.loads(zone.to_json())["id"] == zone.id
+    else:
+        with pytest.raises(ValueError, match=rf" from index {fault} \(byte 0x{data[fault]:02X}\)$"):
+            oe.Environment(data)
+
+
+def test_values_in_text_refusals_are_cut_after_200_bytes():
+    with pytest.raises(ValueError, match=r"^Environment\(\): argument 'id' must be UTF-8 text, but b'x{200}'… "
+                                         r"\(100000001 bytes\) is not valid UTF-8 from index 100000000 \(byte 0xFF\)$"):
+        oe.Environment(b"x" * 100_000_000 + b"\xff")

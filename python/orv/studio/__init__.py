@@ -20,7 +20,7 @@ import sys
 from importlib import resources
 from pathlib import Path
 
-from ..files import ToolkitError, asset
+from ..files import ToolkitError, asset, write_atomic
 from ..levels import Level, bundled_levels, find_level, load_level
 from ..viewer import reports_json
 
@@ -87,9 +87,7 @@ def render_html(level=None, engine: Path | None = None) -> str:
 
 
 def write_html(path, level=None, engine: Path | None = None) -> Path:
-    path = Path(path)
-    path.write_text(render_html(level, engine), encoding="utf-8")
-    return path
+    return write_atomic(path, render_html(level, engine))
 
 
 def open_page(driver, html_path, timeout: float = 30):
@@ -118,7 +116,7 @@ def screenshot(html_path, png_path, frames: int = 0, width: int = 1280, height: 
             open_page(driver, html_path)
             for _ in range(frames):
                 driver.execute_script("window.orvStudio.step()")
-            driver.find_element("css selector", "main").screenshot(str(png_path))
+            write_atomic(png_path, driver.find_element("css selector", "main").screenshot_as_png)
         finally:
             driver.quit()
     return png_path
@@ -143,8 +141,9 @@ def main(argv=None) -> int:
                 screenshot(page, args.screenshot, args.frames)
         else:
             write_html(args.html, level)
-    except ToolkitError as err:
-        print(f"python -m orv.studio: {err}", file=sys.stderr)
+    except (ToolkitError, OSError) as err:
+        what = err if isinstance(err, ToolkitError) else f"cannot write {err.filename} ({err.strerror or err})"
+        print(f"python -m orv.studio: {what}", file=sys.stderr)
         return 2
     for path in (args.html, args.screenshot):
         if path:

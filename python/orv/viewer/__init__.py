@@ -36,9 +36,10 @@ from typing import Any
 
 import orv_session
 
-from ..files import ToolkitError, asset, writable
+from ..files import ToolkitError, asset, writable, write_atomic
 from ..levels import bundled_levels, find_level, load_level
 from ..run import Frame, Run, Verdict
+
 
 CHROMIUM = "/usr/bin/chromium"
 CHROMEDRIVER = "/usr/bin/chromedriver"
@@ -117,9 +118,7 @@ class Recorder:
         return page(self.data(), title)
 
     def write(self, path, title: str = "") -> Path:
-        path = Path(path)
-        path.write_text(self.html(title), encoding="utf-8")
-        return path
+        return write_atomic(path, self.html(title))
 
 
 def _text(value) -> str:
@@ -214,7 +213,7 @@ def screenshot(html_path, png_path, frame: int = 0, width: int = 1280, height: i
         try:
             driver.get(Path(html_path).resolve().as_uri() + f"#frame={int(frame)}")
             # The page's own box: no empty window below a small world.
-            driver.find_element("css selector", "main").screenshot(str(png_path))
+            write_atomic(png_path, driver.find_element("css selector", "main").screenshot_as_png)
         finally:
             driver.quit()
     return png_path
@@ -267,7 +266,10 @@ def main(argv=None) -> int:
     if args.frame is not None and not 0 <= args.frame <= last:
         return fail(f"--frame {args.frame}: this run has frames 0 (the world before frame 1) to {last}")
     if args.html:
-        recorder.write(args.html, title)
+        try:
+            recorder.write(args.html, title)
+        except OSError as err:
+            return fail(f"--html {args.html}: cannot write the page ({err.strerror or err})")
         print(f"wrote {args.html} (frames 0 to {last})")
     if args.screenshot:
         import tempfile
@@ -279,6 +281,8 @@ def main(argv=None) -> int:
                 screenshot(page_path, args.screenshot, frame)
             except ScreenshotError as err:
                 return fail(str(err))
+            except OSError as err:
+                return fail(f"--screenshot {args.screenshot}: cannot write the picture ({err.strerror or err})")
         print(f"wrote {args.screenshot} (frame {frame} of 0 to {last})")
     return 0
 
