@@ -89,7 +89,7 @@ class Charge:
     @property
     def visual_id(self) -> str:
         """
-        The visual id (str) that front ends show.
+        The visual id (str) that front ends show; text that is not valid UTF-8 is refused with ValueError.
         A view whose zone's charges have changed raises RuntimeError (the charge view is stale).
         """
     @visual_id.setter
@@ -102,7 +102,8 @@ class Environment:
     """
     def __init__(self, id: str) -> None:
         """
-        An empty zone named id (a str; ids need not be unique). Other types are refused with TypeError.
+        An empty zone named id (a str; ids need not be unique). Other types are refused with TypeError,
+        text that is not valid UTF-8 with ValueError.
         """
     def __repr__(self) -> str:
         ...
@@ -167,7 +168,7 @@ class Environment:
         the rule as "<". Level files accept only the four texts "<", ">", "<=", ">=".
         
         Returns None. A comparison_type that is not a str (None, say), and other arguments of the wrong
-        type, are refused with TypeError.
+        type, are refused with TypeError; text that is not valid UTF-8 with ValueError.
         """
     def add_log_magician(self, visual_id: str) -> None:
         """
