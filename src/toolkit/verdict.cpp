@@ -31,6 +31,7 @@ std::string grouped(std::size_t n) {
 std::string counted(std::size_t n, const std::string& word) { return grouped(n) + " " + word + (n == 1 ? "" : "s"); }
 
 std::string label(const std::string& name, const std::string& visual_id) { return name + " (" + visual_id + ")"; }
+std::string label(const MagicianAgent& agent) { return label(agent.name, agent.visual_id); }
 
 std::string path_text(const ZonePath& path) {
     std::string text = "[";
@@ -52,12 +53,18 @@ std::string path_text(const ZonePath& path) {
 // place among same-id siblings).
 struct Judge::State {
     struct Agent {
-        std::string name;
-        std::string visual_id;
+        // Held, so that an agent carried off by a fold can still be named; its name, visual id,
+        // target and rule are read from it when a text needs them.
+        std::shared_ptr<const MagicianAgent> live;
         bool gate = false;
-        bool keeper = false;   // the Chronomancer: it never acts, so its zone never folds
-        double target = 0.0;   // gates
-        std::string rule;      // gates: the Judge's rule text, "=" for the Equals Gate
+        bool keeper = false;  // the Chronomancer: it never acts, so its zone never folds
+
+        // Gates: the Judge's rule text, "=" for the Equals Gate, and the target.
+        std::string rule() const {
+            const char* text = rule_of(*live);
+            return text ? text : "=";
+        }
+        double target() const { return target_of(*live).value_or(0.0); }
     };
     // A gate's last turn: the frame and its zone's total and number of charges before that frame.
     struct Turn {
@@ -83,7 +90,7 @@ struct Judge::State {
     };
 
     const Environment* world = nullptr;
-    std::vector<std::unique_ptr<Zone>> zones;  // every zone mirrored since the last (re)build
+    std::vector<Zone> zones;  // every zone mirrored since the last (re)build, in preorder
     Zone* root = nullptr;
     std::size_t in_world = 0;  // zones of the mirror, the root included
     std::unordered_set<std::string> duplicates;  // ids that more than one zone had when it was built
@@ -93,47 +100,59 @@ struct Judge::State {
     std::int32_t last_check = -1;  // the last frame that offered every unfrozen gate the turn
     std::vector<std::string> unknown;  // what a saved run leaves untold
     std::vector<std::string> carried;  // what folds carried off, in the order of the run
+    std::vector<Zone*> flipped;        // room for the zones a frame flips
 
     // Mirrors `live` from scratch; turns count from frame `since` on.
     void build(const Environment& live, std::int32_t since) {
-        std::unordered_set<std::string> seen;
         zones.clear();
         world = &live;
+        // The zones are counted first: the mirror's zones point at each other, so their list never grows.
+        std::size_t count = 0;
+        std::vector<const Environment*> pending{&live};
+        while (!pending.empty()) {
+            const Environment* env = pending.back();
+            pending.pop_back();
+            ++count;
+            for (const auto& sub : env->sub_environments) pending.push_back(sub.get());
+        }
+        zones.reserve(count);
+        std::vector<const std::string*> ids;
+        ids.reserve(count);
         std::vector<std::pair<const Environment*, Zone*>> stack{{&live, nullptr}};
         while (!stack.empty()) {
             auto [env, parent] = stack.back();
             stack.pop_back();
-            zones.push_back(std::make_unique<Zone>());
-            Zone* zone = zones.back().get();
-            zone->id = env->id;
-            zone->live = env;
-            zone->parent = parent;
-            zone->frozen = env->is_time_frozen;
-            zone->since = since;
-            if (!seen.insert(env->id).second) duplicates.insert(env->id);
-            for (const auto& agent : env->agents) zone->agents.push_back(mirror(*agent));
-            for (const Agent& agent : zone->agents) zone->gates += agent.gate ? 1 : 0;
-            measure(*zone);
-            if (parent) parent->subs.push_back(zone);
+            Zone& zone = zones.emplace_back();
+            zone.id = env->id;
+            zone.live = env;
+            zone.parent = parent;
+            zone.frozen = env->is_time_frozen;
+            zone.since = since;
+            ids.push_back(&env->id);
+            zone.agents.reserve(env->agents.size());
+            for (const auto& agent : env->agents) zone.agents.push_back(mirror(agent));
+            for (const Agent& agent : zone.agents) zone.gates += agent.gate ? 1 : 0;
+            measure(zone);
+            if (parent) parent->subs.push_back(&zone);
             for (auto it = env->sub_environments.rbegin(); it != env->sub_environments.rend(); ++it) {
-                stack.emplace_back(it->get(), zone);
+                stack.emplace_back(it->get(), &zone);
             }
         }
-        root = zones.front().get();
+        std::sort(ids.begin(), ids.end(), [](const std::string* a, const std::string* b) { return *a < *b; });
+        for (std::size_t i = 1; i < ids.size(); ++i) {
+            if (*ids[i] == *ids[i - 1]) duplicates.insert(*ids[i]);
+        }
+        root = &zones.front();
         in_world = zones.size();
     }
 
-    static Agent mirror(const MagicianAgent& live) {
+    static Agent mirror(const std::shared_ptr<MagicianAgent>& live) {
         Agent agent;
-        agent.name = live.name;
-        agent.visual_id = live.visual_id;
-        if (const AgentKind* kind = kind_of(live)) {
+        agent.live = live;
+        if (const AgentKind* kind = kind_of(*live)) {
             agent.gate = kind->gate;
             agent.keeper = kind->kind == "chronomancer";
         }
-        agent.target = target_of(live).value_or(0.0);
-        const char* rule = rule_of(live);
-        agent.rule = rule ? rule : "=";
         return agent;
     }
 
@@ -209,9 +228,10 @@ struct Judge::State {
 
     // The folded zone's own zones below it leave with it: each is named as carried off, and so is
     // each gate in them (the folded zone itself has no agent, or it could not have folded).
-    void carry_off(const Zone& folded, const std::string& folded_name, const std::string& into, std::int32_t frame) {
-        const std::string when =
-            " when zone " + folded_name + " folded into " + into + " at frame " + std::to_string(frame);
+    void carry_off(const Zone& folded, const Zone& into, std::int32_t frame) {
+        const std::string when = folded.subs.empty() ? std::string()
+                                                     : " when zone " + name(folded) + " folded into " + name(into) +
+                                                           " at frame " + std::to_string(frame);
         std::size_t gone = 0;
         std::vector<const Zone*> stack{&folded};
         while (!stack.empty()) {
@@ -223,7 +243,7 @@ struct Judge::State {
                 carried.push_back("zone " + where + " was carried off" + when);
                 for (const Agent& agent : zone->agents) {
                     if (agent.gate) {
-                        carried.push_back(label(agent.name, agent.visual_id) + " in zone " + where +
+                        carried.push_back(label(*agent.live) + " in zone " + where +
                                           " was carried off unopened" + when);
                     }
                 }
@@ -235,10 +255,10 @@ struct Judge::State {
 
     std::string closed_gate(const Agent& gate, const Zone& zone) const {
         const std::string where = name(zone);
-        const std::string head = label(gate.name, gate.visual_id) + " in zone " + where;
+        const std::string head = label(*gate.live) + " in zone " + where;
         const std::optional<Turn> turn = turn_of(zone);
         if (!turn) return head + " never had the turn: zone " + where + " stayed frozen";
-        const std::string wants = "wants " + gate.rule + " " + number_text(gate.target);
+        const std::string wants = "wants " + gate.rule() + " " + number_text(gate.target());
         const std::string test = turn->charges ? "total " + number_text(turn->total) + ", " + wants
                                                : "zone " + where + " held no charges to weigh, it " + wants;
         if (turn->frame == frames) return head + " did not open (" + test + ")";
@@ -246,20 +266,29 @@ struct Judge::State {
                test + "); zone " + where + " stayed frozen after that";
     }
 
-    // Why a sub-zone is still in the world; none when it is frozen (its own sub-zones tell why) or
-    // when only gates are left in it (they tell why).
+    // Whether a sub-zone still in the world is a reason of its own: not when it is frozen (its own
+    // sub-zones tell why) or when only gates are left in it (they tell why).
+    static bool stuck(const Zone& zone) {
+        if (zone.frozen) return false;
+        if (zone.agents.empty()) return true;
+        for (const Agent& agent : zone.agents) {
+            if (!agent.gate) return true;
+        }
+        return false;
+    }
+
+    // Why a sub-zone is still in the world, when it is stuck.
     std::optional<std::string> stuck_zone(const Zone& zone) const {
-        if (zone.frozen) return std::nullopt;
+        if (!stuck(zone)) return std::nullopt;
         const std::string where = name(zone);
         for (const Agent& agent : zone.agents) {
-            if (agent.keeper) return "zone " + where + " is held by " + label(agent.name, agent.visual_id);
+            if (agent.keeper) return "zone " + where + " is held by " + label(*agent.live);
         }
         std::string idle;
         for (const Agent& agent : zone.agents) {
-            if (!agent.gate) idle += (idle.empty() ? "" : ", ") + label(agent.name, agent.visual_id) + " could not act";
+            if (!agent.gate) idle += (idle.empty() ? "" : ", ") + label(*agent.live) + " could not act";
         }
         if (!idle.empty()) return "zone " + where + ": " + idle;
-        if (!zone.agents.empty()) return std::nullopt;
         const std::size_t charges = zone.live->charges.size();
         if (charges == 0) return "zone " + where + " is empty, so it never folds";
         if (charges > 1) return "zone " + where + " is left with " + std::to_string(charges) + " charges";
@@ -286,6 +315,14 @@ Judge::Judge(const Environment& world) : state_(std::make_unique<State>()) { sta
 Judge::~Judge() = default;
 
 Told Judge::follow(const NarrativeSequencer& sequencer, const std::string& status) {
+    return take(sequencer, status, true);
+}
+
+void Judge::follow_untold(const NarrativeSequencer& sequencer, const std::string& status) {
+    take(sequencer, status, false);
+}
+
+Told Judge::take(const NarrativeSequencer& sequencer, const std::string& status, bool tell) {
     State& s = *state_;
     const FrameRecord& record = sequencer.last_record;
     const std::int32_t frame = sequencer.current_frame;
@@ -297,8 +334,8 @@ Told Judge::follow(const NarrativeSequencer& sequencer, const std::string& statu
                                     " but " + counted(record.flipped_to.size(), "new flag") +
                                     ", so it cannot be followed");
     }
-    std::vector<State::Zone*> flipped;
-    flipped.reserve(record.flipped.size());
+    std::vector<State::Zone*>& flipped = s.flipped;
+    flipped.clear();
     for (const ZonePath& path : record.flipped) flipped.push_back(s.at(path));
     State::Zone* place = record.action == Action::CAST || record.action == Action::FOLD ? s.at(record.zone) : nullptr;
     const std::size_t held = record.action == Action::CAST ? place->agents.size()
@@ -323,16 +360,16 @@ Told Judge::follow(const NarrativeSequencer& sequencer, const std::string& statu
             s.settle(*place, frame + 1);
             if (agent.gate) --place->gates;
             State::measure(*place);
+            if (!tell) return {};
             const std::string where = s.name(*place);
-            return Told{label(agent.name, agent.visual_id) + (agent.gate ? " opened" : " cast") + " in zone " + where,
+            return Told{label(*agent.live) + (agent.gate ? " opened" : " cast") + " in zone " + where,
                         charges_text(*place->live, where)};
         }
         case Action::FOLD: {
             s.last_check = frame;  // everyone was offered the turn and declined before the fold
             State::Zone* folded = place->subs[record.index];
-            const std::string folded_name = s.name(*folded);
-            const std::string into = s.name(*place);
-            s.carry_off(*folded, folded_name, into, frame);
+            const std::string folded_name = tell ? s.name(*folded) : std::string();
+            s.carry_off(*folded, *place, frame);
             s.settle(*place, frame + 1);
             place->subs.erase(place->subs.begin() + static_cast<std::ptrdiff_t>(record.index));
             if (place->gates && !place->live->charges.empty()) {
@@ -340,21 +377,24 @@ Told Judge::follow(const NarrativeSequencer& sequencer, const std::string& statu
                 place->total = place->total + signed_value(place->live->charges.back());
                 ++place->charges;
             }
+            if (!tell) return {};
+            const std::string into = s.name(*place);
             return Told{"zone " + folded_name + " folded into " + into, charges_text(*place->live, into)};
         }
         case Action::FINISH:
             if (status != ORV_FRAME_EVENT_ERROR) s.last_check = frame;
+            if (!tell) return {};
             return Told{"nothing is left to cast or fold", charges_text(*s.root->live, s.name(*s.root))};
         case Action::NONE:
             break;
     }
-    return s.idle_frame();
+    return tell ? s.idle_frame() : Told{};
 }
 
 Told Judge::begin_saved(std::int32_t frame, const std::string& status, const std::optional<FrameEvent>& event) {
     State& s = *state_;
     s.ended_at(frame, status, frame);
-    for (const auto& zone : s.zones) zone->since = frame;
+    for (State::Zone& zone : s.zones) zone.since = frame;
     if (!event) return s.idle_frame();
     if (event->type == ORV_FRAME_EVENT_COLLAPSE_ZONE) {
         const std::string prefix = "shield_";
@@ -417,6 +457,19 @@ Verdict Judge::verdict() const {
     });
     verdict.kind = verdict.reasons.empty() ? "solved" : "unsolved";
     return verdict;
+}
+
+bool Judge::solved() const {
+    // The verdict's reasons, each only as the question whether there is one.
+    const State& s = *state_;
+    if (s.status != ORV_FRAME_EVENT_FINISHED || !s.unknown.empty() || !s.carried.empty()) return false;
+    bool clear = true;
+    s.preorder([&](const State::Zone& zone) {
+        for (const State::Agent& agent : zone.agents) clear = clear && !agent.gate;
+        if (&zone != s.root && State::stuck(zone)) clear = false;
+        return clear;
+    });
+    return clear;
 }
 
 std::string Judge::zone_name(const ZonePath& path) const { return state_->name(*state_->at(path)); }

@@ -41,6 +41,8 @@ public:
     // event, its frame number and `status`, the status of its report. Costs about the depth of
     // what the frame changed, not the size of the world.
     Told follow(const NarrativeSequencer& sequencer, const std::string& status);
+    // Takes the frame as follow does without telling it: for a caller that wants the verdict only.
+    void follow_untold(const NarrativeSequencer& sequencer, const std::string& status);
 
     // For a saved run whose first report (frame `frame`, with `status` and `event`) is the world the
     // judge was built from: that report's event cannot be placed, and a fold there is named as such.
@@ -51,10 +53,14 @@ public:
     Told lost(std::int32_t frame, const std::string& description, const Environment& world, const std::string& status);
 
     Verdict verdict() const;
+    // Whether verdict() says "solved", found without writing any reason.
+    bool solved() const;
     // How the judge names a zone of the current world, by its path.
     std::string zone_name(const ZonePath& path) const;
 
 private:
+    Told take(const NarrativeSequencer& sequencer, const std::string& status, bool tell);
+
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -94,11 +94,14 @@ void expect_told(const json& got, const json& expected) {
     EXPECT_EQ(got.size(), expected.size()) << "told items";
 }
 
-// Follows `sequencer` for at most `frames` frames, or to the end of the run.
-void follow(NarrativeSequencer& sequencer, Judge& judge, std::int64_t frames, std::string& status, json& told) {
+// Follows `sequencer` for at most `frames` frames, or to the end of the run; `untold`, when given,
+// follows the same frames without telling them.
+void follow(NarrativeSequencer& sequencer, Judge& judge, std::int64_t frames, std::string& status, json& told,
+            Judge* untold = nullptr) {
     for (std::int64_t i = 0; i < frames && !ended(status); ++i) {
         status = sequencer.run_frame().status;
         told.push_back(told_json(judge.follow(sequencer, status)));
+        if (untold) untold->follow_untold(sequencer, status);
     }
 }
 
@@ -109,11 +112,15 @@ TEST(Verdict, RunsJudgedAsTheFormerTrackerJudgedThem) {
         EXPECT_EQ(json(world_lines(*world)), entry["lines"]);
         NarrativeSequencer sequencer(world);
         Judge judge(*world);
+        Judge untold(*world);
         std::string status = ORV_FRAME_EVENT_RUNNING;
         json told = json::array();
-        follow(sequencer, judge, entry.value("until", std::numeric_limits<std::int64_t>::max()), status, told);
+        follow(sequencer, judge, entry.value("until", std::numeric_limits<std::int64_t>::max()), status, told, &untold);
         const Verdict verdict = judge.verdict();
         EXPECT_EQ(verdict_json(verdict), entry["verdict"]);
+        // Frames followed untold give the same verdict, and solved() says what it says.
+        EXPECT_EQ(verdict_json(untold.verdict()), entry["verdict"]);
+        EXPECT_EQ(untold.solved(), verdict.kind == "solved");
         expect_told(told, entry["told"]);
         EXPECT_EQ(json(summary_lines(verdict, judge.zone_name({}))), entry["summary"]);
     }
