@@ -401,7 +401,11 @@ TEST(TextWriter, HoldsTheDepthBoundWhenThePollDeepensTheWorld) {
         NarrativeSequencer sequencer(root);
         const std::string depth = std::to_string(kMaxTextDepth + (first_charge ? 1 : 2));
         try {
-            first_charge ? sequencer.write_next_frame(out) : root->write_json(out);
+            if (first_charge) {
+                sequencer.write_next_frame(out);
+            } else {
+                root->write_json(out);
+            }
             ADD_FAILURE() << "the deepened world was written whole";
         } catch (const std::length_error& refused) {
             EXPECT_EQ(std::string(refused.what()).rfind("cannot write a JSON document nested " + depth + " levels deep: at most " +
