@@ -17,19 +17,18 @@ bool unsettled(const Environment& zone) { return !zone.agents.empty() || zone.ch
 // A zone ready to fold into its parent: no agent and exactly one charge.
 bool collapsible(const Environment& zone) { return zone.agents.empty() && zone.charges.size() == 1; }
 
-// One level of a depth-first walk: the zone and the index of the next sub-zone to enter.
-struct WalkStep {
-    Environment* zone;
-    std::size_t next;
-};
+// Most agents offered the turn that a frame sorts by insertion.
+constexpr std::size_t kInsertionSorted = 32;
+
+using WalkStep = ZoneWalkStep;
 
 // Calls visit(zone, path) for every zone below and including `root`, sub-zones in list order before
 // the zone itself; `path` is the walk's stack, whose steps' `next - 1` are the zone's place from the
 // root. A zone that sits in several places is visited once per place. A visit that returns true
-// ends the walk.
+// ends the walk. `path` is the room the walk keeps its stack in.
 template <typename Visit>
-void walk_post_order(Environment* root, Visit visit) {
-    std::vector<WalkStep> path{{root, 0}};
+void walk_post_order(Environment* root, std::vector<WalkStep>& path, Visit visit) {
+    path.assign(1, WalkStep{root, 0});
     while (!path.empty()) {
         WalkStep& top = path.back();
         if (top.next < top.zone->sub_environments.size()) {
@@ -53,9 +52,9 @@ ZonePath place_of(const std::vector<WalkStep>& path) {
 
 // The first place of `zone` in post-order, which is where the frame loop first offers the turn to
 // its agents.
-ZonePath first_place(Environment* root, const Environment* zone) {
+ZonePath first_place(Environment* root, const Environment* zone, std::vector<WalkStep>& path) {
     ZonePath place;
-    walk_post_order(root, [&](Environment* visited, const std::vector<WalkStep>& path) {
+    walk_post_order(root, path, [&](Environment* visited, const std::vector<WalkStep>& path) {
         if (visited != zone) return false;
         place = place_of(path);
         return true;
@@ -100,11 +99,21 @@ NarrativeSequencer::Outcome NarrativeSequencer::advance(bool reporting) {
 
     Environment* root = root_environment.get();
     update_freeze_states(root);
-    std::vector<Candidate> candidates;
+    std::vector<Candidate>& candidates = candidates_;
+    candidates.clear();
     collect_agents(root, candidates);
-    // Stable, so agents of equal priority keep their collection order on every platform.
-    std::stable_sort(candidates.begin(), candidates.end(),
-                     [](const Candidate& a, const Candidate& b) { return a.first->priority > b.first->priority; });
+    // Stable, so agents of equal priority keep their collection order on every platform. A few
+    // agents are sorted in place, many with the library's merge sort.
+    const auto before = [](const Candidate& a, const Candidate& b) { return a.first->priority > b.first->priority; };
+    if (candidates.size() <= kInsertionSorted) {
+        for (std::size_t i = 1; i < candidates.size(); ++i) {
+            for (std::size_t j = i; j > 0 && before(candidates[j], candidates[j - 1]); --j) {
+                std::swap(candidates[j], candidates[j - 1]);
+            }
+        }
+    } else {
+        std::stable_sort(candidates.begin(), candidates.end(), before);
+    }
 
     bool someone_cast = false;
     for (const auto& [agent, zone] : candidates) {
@@ -122,7 +131,7 @@ NarrativeSequencer::Outcome NarrativeSequencer::advance(bool reporting) {
         if (held != agents.end()) agents.erase(held);
         last_record.action = FrameRecord::Action::CAST;
         last_record.index = index;
-        last_record.zone = first_place(root, zone);
+        last_record.zone = first_place(root, zone, walk_);
         last_event = FrameEvent{agent->name, agent->visual_id, ORV_FRAME_EVENT_CAST_SPELL,
                                 agent->name + " executed operation in " + zone->id};
         someone_cast = true;
@@ -138,7 +147,7 @@ NarrativeSequencer::Outcome NarrativeSequencer::advance(bool reporting) {
 }
 
 void NarrativeSequencer::update_freeze_states(Environment* env) {
-    walk_post_order(env, [this](Environment* zone, const std::vector<WalkStep>& path) {
+    walk_post_order(env, walk_, [this](Environment* zone, const std::vector<WalkStep>& path) {
         bool frozen = false;
         for (const auto& sub : zone->sub_environments) frozen = frozen || unsettled(*sub);
         if (zone->is_time_frozen != frozen) {
@@ -151,7 +160,7 @@ void NarrativeSequencer::update_freeze_states(Environment* env) {
 }
 
 void NarrativeSequencer::collect_agents(Environment* env, std::vector<Candidate>& out) {
-    walk_post_order(env, [&out](Environment* zone, const std::vector<WalkStep>&) {
+    walk_post_order(env, walk_, [&out](Environment* zone, const std::vector<WalkStep>&) {
         if (zone->is_time_frozen) return false;
         for (const auto& agent : zone->agents) out.emplace_back(agent, zone);
         return false;
@@ -161,7 +170,8 @@ void NarrativeSequencer::collect_agents(Environment* env, std::vector<Candidate>
 bool NarrativeSequencer::check_and_collapse(Environment* env) {
     // Post-order again, but the walk stops at the first finished sub-zone that is collapsible;
     // its parent is then the zone below it on the path. The root itself is never tested.
-    std::vector<WalkStep> path{{env, 0}};
+    std::vector<WalkStep>& path = walk_;
+    path.assign(1, WalkStep{env, 0});
     while (!path.empty()) {
         WalkStep& top = path.back();
         if (top.next < top.zone->sub_environments.size()) {
