@@ -129,9 +129,10 @@ NarrativeSequencer::Outcome NarrativeSequencer::advance(bool reporting) {
         auto held = std::find(agents.begin(), agents.end(), agent);
         const std::size_t index = static_cast<std::size_t>(held - agents.begin());
         if (held != agents.end()) agents.erase(held);
-        last_record.action = FrameRecord::Action::CAST;
-        last_record.index = index;
+        // The action is noted last, so that a record cut short by running out of memory says NONE.
         last_record.zone = first_place(root, zone, walk_);
+        last_record.index = index;
+        last_record.action = FrameRecord::Action::CAST;
         last_event = FrameEvent{agent->name, agent->visual_id, ORV_FRAME_EVENT_CAST_SPELL,
                                 agent->name + " executed operation in " + zone->id};
         someone_cast = true;
@@ -191,10 +192,10 @@ bool NarrativeSequencer::check_and_collapse(Environment* env) {
         parent->charges.push_back(folded->charges.front());
         parent->touch_charges();
         parent->remove_sub_environment(place);
-        last_record.action = FrameRecord::Action::FOLD;
-        last_record.index = place;
         path.pop_back();
         last_record.zone = place_of(path);
+        last_record.index = place;
+        last_record.action = FrameRecord::Action::FOLD;
         last_event = std::move(event);
         return true;
     }

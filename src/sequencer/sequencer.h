@@ -21,6 +21,12 @@ namespace orv {
 
 using Candidate = std::pair<std::shared_ptr<MagicianAgent>, Environment*>;
 
+// One level of a depth-first walk of the zones: the zone and the index of the next sub-zone to enter.
+struct ZoneWalkStep {
+    Environment* zone;
+    std::size_t next;
+};
+
 class NarrativeSequencer {
 public:
     // What a frame ends with: the status and the message of its report.
@@ -84,6 +90,10 @@ private:
     // Room for about the previous report's text: consecutive reports differ by about one agent or
     // charge, and the slack covers a little growth.
     std::size_t expected_report_size() const { return report_text_size + report_text_size / 16 + 256; }
+
+    // Room that the frames reuse: the stack of the tree walks and the agents offered the turn.
+    std::vector<ZoneWalkStep> walk_;
+    std::vector<Candidate> candidates_;
 };
 
 }  // namespace orv
