@@ -144,6 +144,8 @@ NarrativeSequencer::Outcome NarrativeSequencer::advance(bool reporting) {
         last_record.action = FrameRecord::Action::FINISH;
         last_event = FrameEvent{"System", "N/A", ORV_FRAME_EVENT_FINISHED, "Equation Resolved."};
     }
+    // The agents offered the turn, the one that cast among them, live no longer than the frame.
+    candidates.clear();
     return {is_finished ? ORV_FRAME_EVENT_FINISHED : ORV_FRAME_EVENT_RUNNING, last_event->description};
 }
 
