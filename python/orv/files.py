@@ -111,7 +111,8 @@ def write_atomic(path, data: str | bytes) -> Path:
     if found is not None and not os.access(path, os.W_OK):  # a file kept read-only stays as it is
         raise PermissionError(errno.EACCES, os.strerror(errno.EACCES), str(path))
     target = Path(os.path.realpath(path))  # a symbolic link is followed, so the link stays
-    temporary, handle = None, -1
+    temporary: Path | None = None
+    handle = -1
     try:
         with _ending_signals_raise():
             try:
@@ -125,6 +126,7 @@ def write_atomic(path, data: str | bytes) -> Path:
                 os.fsync(handle)
                 os.close(handle)
                 handle = -1
+                assert temporary is not None
                 os.replace(temporary, target)
             except BaseException as err:
                 if handle >= 0:
