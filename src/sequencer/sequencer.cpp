@@ -68,6 +68,20 @@ NarrativeSequencer::NarrativeSequencer(std::shared_ptr<Environment> env) : root_
     if (!root_environment) throw std::invalid_argument("NarrativeSequencer needs a root zone, not an empty pointer");
 }
 
+void NarrativeSequencer::restart(std::shared_ptr<Environment> env) {
+    if (!env) throw std::invalid_argument("NarrativeSequencer needs a root zone, not an empty pointer");
+    root_environment = std::move(env);
+    current_frame = 0;
+    is_finished = false;
+    last_event.reset();
+    last_record.action = FrameRecord::Action::NONE;
+    last_record.zone.clear();
+    last_record.index = 0;
+    last_record.flipped.clear();
+    last_record.flipped_to.clear();
+    report_text_size = 0;
+}
+
 nlohmann::json NarrativeSequencer::NextFrame() {
     Outcome outcome = advance();
     return generate_response(std::move(outcome.status), std::move(outcome.message));

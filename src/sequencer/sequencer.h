@@ -39,6 +39,11 @@ public:
     explicit NarrativeSequencer(std::shared_ptr<Environment> env);
     virtual ~NarrativeSequencer() = default;
 
+    // Starts over on `env`, at frame 0 with nothing run, as a new sequencer would, keeping its
+    // frame limit and the room its frames reuse (for a caller that runs many worlds one after
+    // another). Refuses (std::invalid_argument) an empty root and then changes nothing.
+    void restart(std::shared_ptr<Environment> env);
+
     // Runs one frame and returns its report: the root's JSON plus "meta".
     virtual nlohmann::json NextFrame();
 

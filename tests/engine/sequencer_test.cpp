@@ -176,6 +176,22 @@ TEST(Sequencer, EmptyRootReportsByteForByteThenStaysFinishedUntilReopened) {
     EXPECT_EQ(sequencer.NextFrame()["meta"]["frame_index"], 2);
 }
 
+TEST(Sequencer, RestartedItRunsAnotherWorldAsANewSequencerWould) {
+    const auto world = [] {
+        auto root = zone("R", {}, {"r"});
+        root->add_magician(std::make_shared<EqualsGate>("g", 3));
+        root->add_environment(zone("A", {"a"}, {"x", "y"}));
+        return root;
+    };
+    NarrativeSequencer fresh(world());
+    NarrativeSequencer reused(zone("other", {"o"}, {"x", "y"}));
+    for (int i = 0; i < 4; ++i) reused.NextFrame();  // to its end and past it
+    EXPECT_THROW(reused.restart(nullptr), std::invalid_argument);
+    reused.restart(world());
+    EXPECT_EQ(reused.current_frame, 0);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(to_text(reused.NextFrame()), to_text(fresh.NextFrame())) << "frame " << i + 1;
+}
+
 TEST(Sequencer, ReportTextKeepsTheFreezeFlagsOfTheFrameStart) {
     auto root = zone("R");
     root->add_magician(std::make_shared<InequalityGate>("j", 4, InequalityGate::GREATER_THAN));
