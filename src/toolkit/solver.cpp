@@ -1,0 +1,399 @@
+// Solver: the puzzle taken apart once into a plan of plain values, from which every run builds its
+// own world; workers take the placements in chunks, in the search's order, and share nothing else.
+#include "toolkit/solver.h"
+
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <cstring>
+#include <exception>
+#include <limits>
+#include <mutex>
+#include <thread>
+
+#include "sequencer/sequencer.h"
+#include "toolkit/kinds.h"
+#include "toolkit/verdict.h"
+
+namespace orv {
+
+namespace {
+
+constexpr std::uint64_t kChunk = 64;  // placements a worker takes at a time
+constexpr std::uint64_t kNone = std::numeric_limits<std::uint64_t>::max();
+
+// 1234567 as "1,234,567".
+std::string grouped(std::uint64_t n) {
+    std::string digits = std::to_string(n);
+    for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, 1, ',');
+    return digits;
+}
+
+std::string counted(std::uint64_t n, const char* word) { return grouped(n) + " " + word + (n == 1 ? "" : "s"); }
+
+}  // namespace
+
+// ---------------------------------------------------------------- the plan
+
+struct Solver::Plan {
+    struct Agent {
+        const AgentKind* kind = nullptr;
+        std::string visual_id;
+        double target = 0.0;
+        std::string rule;
+
+        explicit Agent(const MagicianAgent& live) : kind(kind_of(live)), visual_id(live.visual_id) {
+            if (kind == nullptr) throw std::invalid_argument("the agent \"" + live.name + "\" is of no known kind");
+            target = target_of(live).value_or(0.0);
+            const char* text = rule_of(live);
+            rule = text ? text : "";
+        }
+        std::shared_ptr<MagicianAgent> make() const { return kind->make(visual_id, target, rule); }
+        // Whether both build the same agent (NaN targets alike, -0.0 apart as level files write it).
+        bool same(const Agent& other) const {
+            const bool targets = (std::isnan(target) && std::isnan(other.target)) ||
+                                 std::memcmp(&target, &other.target, sizeof target) == 0;
+            return kind == other.kind && visual_id == other.visual_id && targets && rule == other.rule;
+        }
+    };
+    struct Zone {
+        std::string id;
+        std::vector<Charge> charges;
+        std::vector<Agent> agents;
+        std::vector<std::size_t> subs;  // preorder numbers, in list order
+        bool frozen = false;
+    };
+
+    std::vector<Zone> zones;  // in preorder
+    std::vector<Agent> pieces;
+    std::vector<std::size_t> accepting;
+    // For each piece, the first piece of the tray that is the same agent; placements that differ only
+    // in which of such twins goes where may build the same world.
+    std::vector<std::size_t> twin;
+    bool twins = false;
+    std::uint64_t placements = 0;
+
+    Plan(const Environment& world, const Tray& tray) {
+        // Preorder with a stack; sub-zones are pushed in reverse, so each zone's are taken in list order.
+        std::vector<std::pair<const Environment*, std::size_t>> stack{{&world, 0}};
+        while (!stack.empty()) {
+            const auto [live, parent] = stack.back();
+            stack.pop_back();
+            const std::size_t number = zones.size();
+            Zone zone{live->id, live->charges, {}, {}, live->is_time_frozen};
+            for (const auto& agent : live->agents) zone.agents.emplace_back(*agent);
+            zones.push_back(std::move(zone));
+            if (number != 0) zones[parent].subs.push_back(number);
+            for (auto it = live->sub_environments.rbegin(); it != live->sub_environments.rend(); ++it) {
+                stack.emplace_back(it->get(), number);
+            }
+        }
+        for (const auto& piece : tray.pieces) pieces.emplace_back(*piece);
+        accepting = accepting_zones(world, tray);
+        twin.resize(pieces.size());
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            twin[i] = i;
+            for (std::size_t j = 0; j < i && twin[i] == i; ++j) {
+                if (pieces[j].same(pieces[i])) twin[i] = j;
+            }
+            twins = twins || twin[i] != i;
+        }
+        placements = count(tray);
+    }
+
+    std::uint64_t count(const Tray& tray) const {
+        const std::uint64_t zones_each = accepting.size();
+        std::uint64_t total = 1;
+        bool over = false;
+        for (std::size_t i = 0; i < pieces.size() && !over; ++i) {
+            if (zones_each == 0) {
+                total = 0;
+                break;
+            }
+            over = total > kMostPlacements / zones_each;
+            total *= zones_each;
+            over = over || total > kMostPlacements;
+        }
+        if (over) {
+            const std::string power = std::to_string(zones_each) + "^" + std::to_string(pieces.size());
+            const bool fits = std::log10(static_cast<double>(zones_each)) * static_cast<double>(pieces.size()) < 19.0;
+            std::uint64_t exact = 1;
+            for (std::size_t i = 0; fits && i < pieces.size(); ++i) exact *= zones_each;
+            throw SearchTooLarge("a search of " + power + (fits ? " = " + grouped(exact) : std::string()) +
+                                 " placements (" + counted(pieces.size(), "piece") + ", each into any of " +
+                                 counted(zones_each, "zone") + ") is more than the solver takes on (" +
+                                 grouped(kMostPlacements) + "): name fewer zones in \"accepts\"" +
+                                 (tray.accepts ? "" : " (every zone accepts pieces now)") +
+                                 " or take pieces out of the tray");
+        }
+        return total;
+    }
+
+    // The world of a placement (`digits`: each piece's place in `accepting`), built as the level
+    // reader builds it, with each piece after its zone's own agents.
+    std::shared_ptr<Environment> build(const std::vector<std::size_t>& digits,
+                                       std::vector<std::shared_ptr<Environment>>& made) const {
+        made.resize(zones.size());
+        for (std::size_t i = 0; i < zones.size(); ++i) {
+            const Zone& plan = zones[i];
+            auto zone = std::make_shared<Environment>(plan.id);
+            zone->charges = plan.charges;
+            zone->agents.reserve(plan.agents.size());
+            for (const Agent& agent : plan.agents) zone->agents.push_back(agent.make());
+            zone->is_time_frozen = plan.frozen;
+            made[i] = std::move(zone);
+        }
+        for (std::size_t p = 0; p < pieces.size(); ++p) made[accepting[digits[p]]]->agents.push_back(pieces[p].make());
+        // Linked deepest first, so that no zone is held by a parent yet when its sub-zones join it.
+        for (std::size_t i = zones.size(); i-- > 0;) {
+            for (std::size_t sub : zones[i].subs) made[i]->add_environment(made[sub]);
+        }
+        std::shared_ptr<Environment> root = std::move(made[0]);
+        made.clear();
+        return root;
+    }
+
+    // Whether the placement is the first, in the search's order, of those that build its world: a
+    // world is the sequence of pieces each zone gets, so another placement builds it when it sends
+    // twins elsewhere and every zone still gets the same sequence.
+    bool first_of_its_world(const std::vector<std::size_t>& digits, std::vector<std::vector<std::size_t>>& queue,
+                            std::vector<std::size_t>& head, std::vector<std::size_t>& used) const {
+        used.assign(digits.begin(), digits.end());
+        std::sort(used.begin(), used.end());
+        used.erase(std::unique(used.begin(), used.end()), used.end());
+        if (queue.size() < accepting.size()) {
+            queue.resize(accepting.size());
+            head.resize(accepting.size());
+        }
+        for (std::size_t z : used) {
+            queue[z].clear();
+            head[z] = 0;
+        }
+        for (std::size_t p = 0; p < digits.size(); ++p) queue[digits[p]].push_back(twin[p]);
+        for (std::size_t p = 0; p < digits.size(); ++p) {
+            for (std::size_t z : used) {
+                if (z >= digits[p]) break;
+                if (head[z] < queue[z].size() && queue[z][head[z]] == twin[p]) {
+                    ++head[z];
+                    const bool other = completes(p + 1, queue, head, used);
+                    --head[z];
+                    if (other) return false;
+                }
+            }
+            ++head[digits[p]];
+        }
+        return true;
+    }
+
+    // Whether the pieces from `p` on can be sent to zones so that each zone's sequence is filled.
+    bool completes(std::size_t p, const std::vector<std::vector<std::size_t>>& queue, std::vector<std::size_t>& head,
+                   const std::vector<std::size_t>& used) const {
+        if (p == pieces.size()) return true;
+        for (std::size_t z : used) {
+            if (head[z] < queue[z].size() && queue[z][head[z]] == twin[p]) {
+                ++head[z];
+                const bool done = completes(p + 1, queue, head, used);
+                --head[z];
+                if (done) return true;
+            }
+        }
+        return false;
+    }
+};
+
+// ---------------------------------------------------------------- the search
+
+struct Solver::Search {
+    const Plan& plan;
+    const SolverOptions& options;
+    std::atomic<bool>& cancelled;
+    std::atomic<std::uint64_t>& tried;
+    std::atomic<std::uint64_t> next{0};
+    std::atomic<std::uint64_t> first_found{kNone};
+    std::atomic<bool> failed{false};
+    std::mutex lock;
+    std::exception_ptr error;
+    struct Best {
+        std::int32_t frames = 0;
+        std::uint64_t index = kNone;
+        std::vector<std::size_t> digits;
+    };
+    std::vector<std::uint64_t> solutions;
+    std::vector<Best> best;
+
+    Search(const Plan& plan, const SolverOptions& options, unsigned jobs, std::atomic<bool>& cancelled,
+           std::atomic<std::uint64_t>& tried)
+        : plan(plan), options(options), cancelled(cancelled), tried(tried), solutions(jobs, 0), best(jobs) {}
+
+    bool stopped() const { return cancelled.load(std::memory_order_relaxed) || failed.load(std::memory_order_relaxed); }
+
+    void work(unsigned worker) {
+        try {
+            run(worker);
+        } catch (...) {
+            std::lock_guard<std::mutex> held(lock);
+            if (!error) error = std::current_exception();
+            failed = true;
+        }
+    }
+
+    void run(unsigned worker) {
+        const std::size_t pieces = plan.pieces.size();
+        const std::uint64_t base = plan.accepting.size();
+        std::vector<std::size_t> digits(pieces);
+        std::vector<std::shared_ptr<Environment>> made;
+        std::vector<std::vector<std::size_t>> queue;
+        std::vector<std::size_t> head, used;
+        std::optional<NarrativeSequencer> sequencer;  // one for every run, so its room is reused
+        while (!stopped()) {
+            const std::uint64_t start = next.fetch_add(kChunk);
+            if (start >= plan.placements) return;
+            if (options.first && start > first_found.load()) return;
+            const std::uint64_t end = std::min(plan.placements, start + kChunk);
+            // The digits of `start`, the first piece's the most significant.
+            std::uint64_t rest = start;
+            for (std::size_t p = pieces; p-- > 0;) {
+                digits[p] = static_cast<std::size_t>(rest % base);
+                rest /= base;
+            }
+            std::uint64_t k = start;
+            for (; k < end && !stopped(); ++k) {
+                if (options.first && k > first_found.load(std::memory_order_relaxed)) break;
+                if (k != start) {
+                    for (std::size_t p = pieces; p-- > 0;) {
+                        if (++digits[p] < base) break;
+                        digits[p] = 0;
+                    }
+                }
+                if (plan.twins && !plan.first_of_its_world(digits, queue, head, used)) continue;
+                std::shared_ptr<Environment> world = plan.build(digits, made);
+                if (sequencer) {
+                    sequencer->restart(world);
+                } else {
+                    sequencer.emplace(world);
+                }
+                std::int32_t frames = 0;
+                if (!solves(*sequencer, *world, frames)) continue;
+                ++solutions[worker];
+                Best& mine = best[worker];
+                if (mine.index == kNone || frames < mine.frames) mine = Best{frames, k, digits};
+                if (options.first) {
+                    std::uint64_t seen = first_found.load();
+                    while (k < seen && !first_found.compare_exchange_weak(seen, k)) {
+                    }
+                    break;
+                }
+            }
+            tried.fetch_add(k - start);
+        }
+    }
+
+    // Runs the world to its end, judged frame by frame; whether it is solved, and in how many frames.
+    static bool solves(NarrativeSequencer& sequencer, const Environment& world, std::int32_t& frames) {
+        Judge judge(world);
+        for (;;) {
+            const NarrativeSequencer::Outcome outcome = sequencer.run_frame();
+            judge.follow_untold(sequencer, outcome.status);
+            if (outcome.status == ORV_FRAME_EVENT_FINISHED || outcome.status == ORV_FRAME_EVENT_ERROR) break;
+        }
+        frames = sequencer.current_frame;
+        return judge.solved();
+    }
+};
+
+// ---------------------------------------------------------------- the solver
+
+Solver::Solver(const Environment& world, const Tray& tray) : plan_(std::make_unique<Plan>(world, tray)) {}
+Solver::~Solver() = default;
+
+std::uint64_t Solver::placements() const { return plan_->placements; }
+const std::vector<std::size_t>& Solver::accepting() const { return plan_->accepting; }
+
+void Solver::cancel() { cancelled_ = true; }
+std::uint64_t Solver::tried() const { return tried_.load(); }
+
+SolverResult Solver::solve(const SolverOptions& options, const std::function<bool()>& poll,
+                           std::chrono::milliseconds every) {
+    cancelled_ = false;
+    tried_ = 0;
+    unsigned jobs = options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+    // More workers than chunks would only wait.
+    const std::uint64_t chunks = plan_->placements / kChunk + 1;
+    if (jobs > chunks) jobs = static_cast<unsigned>(chunks);
+    Search search(*plan_, options, jobs, cancelled_, tried_);
+
+    std::exception_ptr poll_error;
+    if (!poll && jobs == 1) {
+        search.work(0);
+    } else {
+        std::mutex lock;
+        std::condition_variable done;
+        unsigned running = jobs;
+        std::vector<std::thread> workers;
+        const auto start = [&](unsigned worker) {
+            search.work(worker);
+            std::lock_guard<std::mutex> held(lock);
+            --running;
+            done.notify_all();
+        };
+        const unsigned threads = poll ? jobs : jobs - 1;
+        try {
+            for (unsigned w = 0; w < threads; ++w) workers.emplace_back(start, w);
+        } catch (...) {
+            cancel();
+            for (std::thread& worker : workers) worker.join();
+            throw;
+        }
+        if (!poll) start(jobs - 1);
+        std::unique_lock<std::mutex> held(lock);
+        while (running != 0) {
+            if (done.wait_for(held, every, [&] { return running == 0; })) break;
+            if (!poll) continue;
+            held.unlock();
+            try {
+                if (!poll()) cancel();
+            } catch (...) {
+                if (!poll_error) poll_error = std::current_exception();
+                cancel();
+            }
+            held.lock();
+        }
+        held.unlock();
+        for (std::thread& worker : workers) worker.join();
+    }
+    if (search.error) std::rethrow_exception(search.error);
+    if (poll_error) std::rethrow_exception(poll_error);
+
+    SolverResult result;
+    result.cancelled = cancelled_.load();
+    const std::uint64_t first = search.first_found.load();
+    const Search::Best* shortest = nullptr;
+    for (unsigned w = 0; w < jobs; ++w) {
+        const Search::Best& best = search.best[w];
+        if (best.index == kNone) continue;
+        if (options.first) {
+            if (best.index == first) shortest = &best;
+            continue;
+        }
+        result.solutions += search.solutions[w];
+        if (!shortest || best.frames < shortest->frames || (best.frames == shortest->frames && best.index < shortest->index)) {
+            shortest = &best;
+        }
+    }
+    if (options.first && first != kNone && !result.cancelled) {
+        result.solutions = 1;
+        result.tried = first + 1;
+    } else {
+        result.tried = tried_.load();
+        result.exhaustive = !result.cancelled && result.tried == plan_->placements;
+    }
+    if (shortest && (!options.first || !result.cancelled)) {
+        Solution solution;
+        solution.frames = shortest->frames;
+        for (std::size_t digit : shortest->digits) solution.zones.push_back(plan_->accepting[digit]);
+        result.shortest = std::move(solution);
+    }
+    return result;
+}
+
+}  // namespace orv
