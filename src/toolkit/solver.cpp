@@ -220,10 +220,11 @@ struct Solver::Search {
     };
     std::vector<std::uint64_t> solutions;
     std::vector<Best> best;
+    std::vector<std::vector<Best>> kept;  // each worker's first solutions
 
     Search(const Plan& plan, const SolverOptions& options, unsigned jobs, std::atomic<bool>& cancelled,
            std::atomic<std::uint64_t>& tried)
-        : plan(plan), options(options), cancelled(cancelled), tried(tried), solutions(jobs, 0), best(jobs) {}
+        : plan(plan), options(options), cancelled(cancelled), tried(tried), solutions(jobs, 0), best(jobs), kept(jobs) {}
 
     bool stopped() const { return cancelled.load(std::memory_order_relaxed) || failed.load(std::memory_order_relaxed); }
 
@@ -277,6 +278,7 @@ struct Solver::Search {
                 ++solutions[worker];
                 Best& mine = best[worker];
                 if (mine.index == kNone || frames < mine.frames) mine = Best{frames, k, digits};
+                if (kept[worker].size() < options.keep) kept[worker].push_back(Best{frames, k, digits});
                 if (options.first) {
                     std::uint64_t seen = first_found.load();
                     while (k < seen && !first_found.compare_exchange_weak(seen, k)) {
@@ -387,12 +389,22 @@ SolverResult Solver::solve(const SolverOptions& options, const std::function<boo
         result.tried = tried_.load();
         result.exhaustive = !result.cancelled && result.tried == plan_->placements;
     }
-    if (shortest && (!options.first || !result.cancelled)) {
-        Solution solution;
-        solution.frames = shortest->frames;
-        for (std::size_t digit : shortest->digits) solution.zones.push_back(plan_->accepting[digit]);
-        result.shortest = std::move(solution);
+    const auto solution = [&](const Search::Best& found) {
+        Solution made;
+        made.frames = found.frames;
+        for (std::size_t digit : found.digits) made.zones.push_back(plan_->accepting[digit]);
+        return made;
+    };
+    if (shortest && (!options.first || !result.cancelled)) result.shortest = solution(*shortest);
+    // Each worker kept its own first solutions (its chunks come in order), so the first of all are among them.
+    std::vector<const Search::Best*> listed;
+    for (const auto& mine : search.kept) {
+        for (const Search::Best& found : mine) {
+            if (!options.first || found.index <= first) listed.push_back(&found);
+        }
     }
+    std::sort(listed.begin(), listed.end(), [](const Search::Best* a, const Search::Best* b) { return a->index < b->index; });
+    for (std::size_t i = 0; i < listed.size() && i < options.keep; ++i) result.listed.push_back(solution(*listed[i]));
     return result;
 }
 

@@ -31,6 +31,8 @@ struct Solution {
 struct SolverOptions {
     unsigned jobs = 0;   // workers; 0 for one per core
     bool first = false;  // stop at the first solution in the search's order
+    // Solutions to list, the first in the search's order (each worker keeps at most this many).
+    std::size_t keep = 0;
 };
 
 struct SolverResult {
@@ -44,6 +46,8 @@ struct SolverResult {
     // The solution of fewest frames, the first in the search's order among equals; with `first`,
     // the first solution in that order.
     std::optional<Solution> shortest;
+    // The first `keep` solutions in the search's order.
+    std::vector<Solution> listed;
 };
 
 class Solver {
