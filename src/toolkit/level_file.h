@@ -31,21 +31,26 @@ struct Level {
     std::optional<std::string> title;
     std::string description;
     std::shared_ptr<Environment> world;
-    // For one frame report: its meta's frame_index, status and last_event; none for a level or a
-    // bare zone.
+    // For one frame report: its meta's frame_index (0 when the meta has none), status ("" when it has
+    // none) and last_event (none when null or absent); none, "" and none for a level or a bare zone.
     std::optional<std::int32_t> frame;
     std::string status;
     std::optional<FrameEvent> event;
 };
 
 // Reads a level in any of its three shapes, built top-down in list order (charges, agents, then
-// sub-zones, each attached while still empty). Linear in the text; nesting is limited by memory only.
-// Magnitudes and targets are numbers, null (NaN) or the strings "inf", "-inf" and "nan".
+// sub-zones, each attached while still empty). Linear in the text; nesting is limited by memory only;
+// the text must be under 4 GiB. The JSON is read as Python's json module reads it (NaN and Infinity,
+// floats past a double's range as infinities), and faults are placed and worded as the toolkit's Python
+// loader gave them. Magnitudes and targets are numbers, null (NaN) or the strings "inf", "-inf", "nan".
 Level read_level(std::string_view text);
 
-// `world` as a level file: {"format", "title", "description", "world"}, indented by two spaces, one
-// line at the end. Non-finite numbers are written as "inf", "-inf" and "nan", so that reading the
-// text gives the same world bit for bit, -0.0 included.
+// `world` as a level file: {"format", "title", "description", "world"}, the world as the engine's
+// zone JSON, written as Python's json.dumps(indent=2, ensure_ascii=False) writes it (a world nested
+// past 1,000 JSON levels on one line, with its ", " and ": " separators), and a newline at the end.
+// Finite numbers are written in their shortest form that reads back exactly, -0.0 included, and
+// non-finite ones as "inf", "-inf" and "nan", so that reading the text gives the same world bit for
+// bit (but for a NaN's sign and payload). Refuses (std::invalid_argument) a text that is not UTF-8.
 std::string write_level(const Environment& world, const std::string& title, const std::string& description);
 
 }  // namespace orv
