@@ -30,16 +30,8 @@ def case_bytes(case) -> bytes:
     return text.encode("latin-1" if case.get("latin1") else "utf-8")
 
 
-def skip_new(case):
-    # Cases marked "new" are the reader's own answers (the deep level, non-finite numbers written as
-    # strings): checked here once the toolkit reads levels through it.
-    if case.get("new"):
-        pytest.skip("a case of the engine's level reader")
-
-
 @pytest.mark.parametrize("case", [c for c in CASES if "numbers" not in c], ids=lambda c: c["name"])
 def test_bad_level_gives_one_error_with_file_path_and_expectation(tmp_path, case):
-    skip_new(case)
     file = tmp_path / "bad.json"
     file.write_bytes(case_bytes(case))
     with pytest.raises(LevelError) as caught:
@@ -52,7 +44,6 @@ def test_bad_level_gives_one_error_with_file_path_and_expectation(tmp_path, case
 
 @pytest.mark.parametrize("case", [c for c in CASES if "numbers" in c], ids=lambda c: c["name"])
 def test_level_loads_with_its_numbers(tmp_path, case):
-    skip_new(case)
     file = tmp_path / "good.json"
     file.write_bytes(case_bytes(case))
     assert json.loads(load_level(file).session().numbers()) == case["numbers"]
