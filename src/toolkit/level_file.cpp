@@ -728,7 +728,7 @@ constexpr const char* kRange = "a number within the range of a double (about \u0
 constexpr std::size_t kMostDigits = 400;  // longer integers are never a double's worth of precision
 
 using Keys = std::initializer_list<const char*>;
-const Keys kLevelKeys = {"format", "title", "description", "world"};
+const Keys kLevelKeys = {"format", "title", "description", "pieces", "accepts", "world"};
 const Keys kZoneKeys = {"id", "charges", "agents", "sub_environments", "is_time_frozen"};
 const Keys kReportKeys = {"id", "charges", "agents", "sub_environments", "is_time_frozen", "meta"};
 const Keys kChargeKeys = {"magnitude", "polarity", "visual_id"};
@@ -747,13 +747,15 @@ public:
 
     Level read() {
         Level level;
+        Members top;
+        top.fill(kNone);
         std::size_t world = 0;
         std::string base;
         if (doc_[0].type != Type::Object) fail("", "a level object, a zone or a frame report", describe(0));
         if (doc_.member(0, "format") != kNone || doc_.member(0, "world") != kNone) {
-            const Members top = members(0, kLevelKeys, "");
+            top = members(0, kLevelKeys, "");
             const std::size_t format = require(top[0], "format", "");
-            world = require(top[3], "world", "");
+            world = require(top[5], "world", "");
             if (!(doc_[format].type == Type::Integer && literal(format) == "1")) fail("format", "1", describe(format));
             if (top[1] != kNone) level.title = text(top[1], "title");
             if (top[2] != kNone) level.description = text(top[2], "description");
@@ -762,6 +764,7 @@ public:
         level.world = read_zones(world, base, level);
         // Refusals that the toolkit's loader did not make come after all of its own.
         if (late_) throw *late_;
+        read_tray(top[3], top[4], level);
         return level;
     }
 
@@ -1056,6 +1059,46 @@ private:
         return kind->make(std::move(id), target_value, kind->takes_rule ? std::string(doc_.str(rule)) : std::string());
     }
 
+    // -------------------------------------------- pieces
+
+    // A puzzle's pieces (agents as a zone lists them) and the paths of the zones that accept them,
+    // each naming one zone of the world, once.
+    void read_tray(std::size_t pieces, std::size_t accepts, Level& level) const {
+        const Path top("");
+        items(list(pieces, "pieces", top), [&](std::size_t value, std::size_t index) {
+            level.tray.pieces.push_back(read_agent(value, Path(top, "pieces", index)));
+        });
+        if (accepts == kNone) return;
+        if (doc_[accepts].type != Type::List) fail("accepts", "a list of zone paths", describe(accepts));
+        std::vector<std::size_t> zones;
+        items(accepts, [&](std::size_t value, std::size_t index) {
+            const Path path(top, "accepts", index);
+            const std::string named = text(value, path);
+            const std::vector<std::size_t> found = zones_named(*level.world, named);
+            if (found.empty()) {
+                fail(path.str(), "the path of a zone, its ids from the root joined by \"/\" (" +
+                                     zone_path_examples(*level.world) + ")",
+                     described_string(named));
+            }
+            if (found.size() > 1) {
+                fail(path.str(), "a path that names one zone",
+                     described_string(named) + ", which names " + std::to_string(found.size()) + " zones");
+            }
+            if (std::find(zones.begin(), zones.end(), found.front()) != zones.end()) {
+                fail(path.str(), "each zone once", described_string(named) + " a second time");
+            }
+            zones.push_back(found.front());
+        });
+        if (zones.empty() && !level.tray.pieces.empty()) {
+            const std::size_t count = level.tray.pieces.size();
+            fail("accepts", "a zone that accepts pieces (the level has " + std::to_string(count) +
+                                (count == 1 ? " piece)" : " pieces)"),
+                 "an empty list");
+        }
+        std::sort(zones.begin(), zones.end());
+        level.tray.accepts = std::move(zones);
+    }
+
     // A frame report's meta: every key optional, each of its type, the event whole when there is one.
     void read_meta(std::size_t raw, Level& level) {
         if (doc_[raw].type != Type::Object) fail("meta", "the report's meta object", describe(raw));
@@ -1258,7 +1301,8 @@ Level read_level(std::string_view text) {
     return Reader(doc).read();
 }
 
-std::string write_level(const Environment& world, const std::string& title, const std::string& description) {
+std::string write_level(const Environment& world, const std::string& title, const std::string& description,
+                        const Tray& tray) {
     LevelText out(level_depth(world) <= kIndentedDepth);
     out.open('{', false);
     out.key(0, 0, "format");
@@ -1267,7 +1311,26 @@ std::string write_level(const Environment& world, const std::string& title, cons
     out.string(title, "the title");
     out.key(0, 2, "description");
     out.string(description, "the description");
-    out.key(0, 3, "world");
+    std::size_t key = 3;
+    if (!tray.pieces.empty()) {
+        out.key(0, key++, "pieces");
+        out.open('[', false);
+        for (std::size_t i = 0; i < tray.pieces.size(); ++i) {
+            out.item(1, i);
+            write_agent(out, *tray.pieces[i], 2);
+        }
+        out.close(1, ']');
+    }
+    if (tray.accepts) {
+        out.key(0, key++, "accepts");
+        out.open('[', tray.accepts->empty());
+        for (std::size_t i = 0; i < tray.accepts->size(); ++i) {
+            out.item(1, i);
+            out.string(zone_path(world, (*tray.accepts)[i]), "a zone's path");
+        }
+        if (!tray.accepts->empty()) out.close(1, ']');
+    }
+    out.key(0, key, "world");
     // A zone k levels below the world is an object at nesting 1 + 2k; the walk keeps its own stack.
     struct Step {
         const Environment* zone;

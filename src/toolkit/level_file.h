@@ -11,6 +11,7 @@
 
 #include "model/environment.h"
 #include "sequencer/frame_event.h"
+#include "toolkit/pieces.h"
 
 namespace orv {
 
@@ -36,6 +37,9 @@ struct Level {
     std::optional<std::int32_t> frame;
     std::string status;
     std::optional<FrameEvent> event;
+    // A puzzle's pieces and the zones that accept them (its "pieces" and "accepts"); no pieces and
+    // none for a finished world. Zones are numbered in the world's preorder.
+    Tray tray;
 };
 
 // Reads a level in any of its three shapes, built top-down in list order (charges, agents, then
@@ -43,6 +47,7 @@ struct Level {
 // the text must be under 4 GiB. The JSON is read as Python's json module reads it (NaN and Infinity,
 // floats past a double's range as infinities), and faults are placed and worded as the toolkit's Python
 // loader gave them. Magnitudes and targets are numbers, null (NaN) or the strings "inf", "-inf", "nan".
+// A level object may hold a puzzle's "pieces" and "accepts", read after its world (docs/levels.md).
 Level read_level(std::string_view text);
 
 // `world` as a level file: {"format", "title", "description", "world"}, the world as the engine's
@@ -50,7 +55,10 @@ Level read_level(std::string_view text);
 // past 1,000 JSON levels on one line, with its ", " and ": " separators), and a newline at the end.
 // Finite numbers are written in their shortest form that reads back exactly, -0.0 included, and
 // non-finite ones as "inf", "-inf" and "nan", so that reading the text gives the same world bit for
-// bit (but for a NaN's sign and payload). Refuses (std::invalid_argument) a text that is not UTF-8.
-std::string write_level(const Environment& world, const std::string& title, const std::string& description);
+// bit (but for a NaN's sign and payload). A puzzle's `tray` is written before the world, its "pieces"
+// as the world's agents and its "accepts" as zone paths of `world`. Refuses (std::invalid_argument) a
+// text that is not UTF-8.
+std::string write_level(const Environment& world, const std::string& title, const std::string& description,
+                        const Tray& tray = {});
 
 }  // namespace orv
