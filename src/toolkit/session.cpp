@@ -50,6 +50,7 @@ void Session::start(Level level, std::string text, bool saved) {
         told = judge->begin_saved(*level.frame, level.status, level.event);
     }
     level_text_ = std::move(text);
+    placement_.reset();
     status_ = level.frame ? level.status : std::string();
     level_ = std::move(level);
     judge_ = std::move(judge);
@@ -66,6 +67,58 @@ void Session::require_loaded(const char* what) const {
 
 const std::optional<std::string>& Session::title() const { return level_.title; }
 const std::string& Session::description() const { return level_.description; }
+
+const Tray& Session::tray() const { return level_.tray; }
+
+std::vector<std::string> Session::accepting() const {
+    require_loaded("naming the zones that accept pieces");
+    // The numbers are the loaded world's, before any frame: paths are taken from a fresh copy.
+    const Level level = read_level(level_text_);
+    std::vector<std::string> paths;
+    for (std::size_t zone : accepting_zones(*level.world, level.tray)) paths.push_back(zone_path(*level.world, zone));
+    return paths;
+}
+
+void Session::place(const std::vector<std::string>& zones) {
+    require_loaded("placing its pieces");
+    Level level = read_level(level_text_);
+    const Tray& tray = level.tray;
+    const std::size_t pieces = tray.pieces.size();
+    if (pieces == 0) throw std::invalid_argument("this level has no pieces to place");
+    if (zones.size() != pieces) {
+        throw std::invalid_argument("the level has " + std::to_string(pieces) + (pieces == 1 ? " piece" : " pieces") +
+                                    ", so a placement names " + std::to_string(pieces) + (pieces == 1 ? " zone" : " zones") +
+                                    ", not " + std::to_string(zones.size()));
+    }
+    Placement placement;
+    for (std::size_t i = 0; i < pieces; ++i) {
+        const std::vector<std::size_t> found = zones_named(*level.world, zones[i]);
+        const std::string piece = "piece " + std::to_string(i + 1) + " (" + piece_label(*tray.pieces[i]) + ")";
+        if (found.empty()) {
+            throw std::invalid_argument(piece + ": no zone has the path \"" + zones[i] + "\" (the paths are " +
+                                        zone_path_examples(*level.world) + ")");
+        }
+        if (found.size() > 1) {
+            throw std::invalid_argument(piece + ": the path \"" + zones[i] + "\" names " + std::to_string(found.size()) +
+                                        " zones");
+        }
+        placement.push_back(found.front());
+    }
+    place_pieces(*level.world, tray, placement);
+    start(std::move(level), std::string(level_text_), false);
+    placement_ = zones;
+}
+
+const std::optional<std::vector<std::string>>& Session::placement() const { return placement_; }
+
+std::vector<std::string> Session::placement_lines() const {
+    std::vector<std::string> lines;
+    if (!placement_) return lines;
+    for (std::size_t i = 0; i < placement_->size(); ++i) {
+        lines.push_back(placement_line(*level_.tray.pieces[i], (*placement_)[i]));
+    }
+    return lines;
+}
 
 void Session::frame_done(NarrativeSequencer::Outcome outcome) {
     status_ = outcome.status;
@@ -170,6 +223,11 @@ bool Session::ended() const { return status_ == ORV_FRAME_EVENT_FINISHED || stat
 
 void Session::reset() {
     require_loaded("resetting");
+    if (placement_) {
+        const std::vector<std::string> zones = *placement_;
+        place(zones);
+        return;
+    }
     std::string text = level_text_;
     const bool saved = level_.frame.has_value();
     start(read_level(text), std::move(text), saved);
@@ -184,7 +242,13 @@ std::string Session::world() const {
 
 std::string Session::level_text(const std::string& title, const std::string& description) const {
     require_loaded("saving its world");
-    return write_level(*sequencer_->root_environment, title, description);
+    if (level_.tray.pieces.empty() || placement_) return write_level(*sequencer_->root_environment, title, description);
+    if (!status_.empty()) {
+        throw std::invalid_argument("cannot save this puzzle as it stands: its pieces wait in the tray and frames have "
+                                    "run, which may have folded the zones that accept them; save it before its first "
+                                    "frame, or with its pieces placed");
+    }
+    return write_level(*sequencer_->root_environment, title, description, level_.tray);
 }
 
 std::string Session::numbers() const {

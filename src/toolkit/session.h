@@ -31,6 +31,20 @@ public:
     const std::optional<std::string>& title() const;
     const std::string& description() const;
 
+    // A puzzle's tray: its pieces and the zones that accept them (no pieces for a finished world).
+    const Tray& tray() const;
+    // The paths of the zones that accept pieces, in preorder.
+    std::vector<std::string> accepting() const;
+    // Starts a fresh run of the loaded level with its pieces placed, `zones` naming the zone of each
+    // piece by its path (see zone_path). Refuses (std::invalid_argument) a level without pieces,
+    // another number of zones than of pieces, a path that names no zone or several, and a zone that
+    // does not accept pieces, and then leaves the session as it was. reset() keeps the placement.
+    void place(const std::vector<std::string>& zones);
+    // The path of each piece's zone in this run; none while the pieces wait in the tray.
+    const std::optional<std::vector<std::string>>& placement() const;
+    // The placement in words, a line for each piece: "put the Plus Magician (smith) into anvil/bellows".
+    std::vector<std::string> placement_lines() const;
+
     // Runs one frame; its report, as orv_engine's next_frame writes it. The text stays valid until
     // the next call that changes the session.
     const std::string& step();
@@ -60,12 +74,14 @@ public:
     const std::string& status() const;
     bool ended() const;
 
-    // A fresh run of the loaded level.
+    // A fresh run of the loaded level, with its pieces placed as they were.
     void reset();
 
     // The current world's JSON, as Environment.to_json writes it.
     std::string world() const;
-    // The current world as a level file, numbers exact (see write_level).
+    // The current world as a level file, numbers exact (see write_level). A puzzle whose pieces are
+    // not placed is written with its tray, before its first frame only: after it the zones that
+    // accept pieces may have folded, and it is refused (std::invalid_argument).
     std::string level_text(const std::string& title, const std::string& description) const;
     // The current world's numbers that its JSON writes as null when they are NaN or infinite:
     // {"magnitudes": every charge's magnitude, zones in preorder, charges in list order; "targets":
@@ -81,6 +97,7 @@ private:
 
     std::string level_text_;
     Level level_;
+    std::optional<std::vector<std::string>> placement_;
     std::unique_ptr<NarrativeSequencer> sequencer_;
     std::unique_ptr<Judge> judge_;
     FrameRecord record_;
