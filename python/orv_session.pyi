@@ -3,8 +3,10 @@ The orv toolkit's sessions: levels read and written, runs stepped, told and judg
 """
 from __future__ import annotations
 import typing
-__all__: list[str] = ['LevelFault', 'Session', 'apply_changes', 'judge_rules', 'kinds', 'number_text']
+__all__: list[str] = ['LevelFault', 'SearchTooLarge', 'Session', 'apply_changes', 'judge_rules', 'kinds', 'number_text', 'solve']
 class LevelFault(ValueError):
+    pass
+class SearchTooLarge(ValueError):
     pass
 class Session:
     """
@@ -12,6 +14,10 @@ class Session:
     """
     def __init__(self) -> None:
         ...
+    def accepting(self) -> list[str]:
+        """
+        The paths of the zones that accept pieces, in preorder (every zone unless the level names them).
+        """
     def advance(self) -> None:
         """
         Runs one frame as step does, without writing its report.
@@ -39,6 +45,18 @@ class Session:
     def numbers(self) -> str:
         """
         The current world's magnitudes and gate targets, exactly, as JSON text.
+        """
+    def pieces(self) -> list[str]:
+        """
+        A puzzle's pieces in the level's order, as 'Plus Magician (smith)'; none for a finished world.
+        """
+    def place(self, zones: typing.Any) -> None:
+        """
+        Starts a fresh run with the pieces placed: `zones` holds the path of each piece's zone, in the level's order ('anvil/bellows'). Raises ValueError, and changes nothing, for a level without pieces, another number of zones, a path that names no zone and a zone that does not accept pieces.
+        """
+    def placement_lines(self) -> list[str]:
+        """
+        The placement in words, a line for each piece: 'put the Plus Magician (smith) into anvil/bellows'.
         """
     def record(self) -> dict:
         """
@@ -96,6 +114,11 @@ class Session:
         The number of the last frame run.
         """
     @property
+    def placement(self) -> list[str] | None:
+        """
+        The path of each piece's zone in this run, or None while the pieces wait in the tray.
+        """
+    @property
     def status(self) -> str:
         """
         The last report's status ('' before frame 1).
@@ -120,4 +143,8 @@ def kinds() -> list:
 def number_text(value: typing.SupportsFloat | typing.SupportsIndex) -> str:
     """
     A magnitude or total as people write it: 3, 2.5, inf, -inf, nan.
+    """
+def solve(text: typing.Any, *, first: bool = False, jobs: typing.SupportsInt | typing.SupportsIndex = 0, keep: typing.SupportsInt | typing.SupportsIndex = 0, progress: typing.Any = None) -> dict:
+    """
+    Tries every placement of the level's pieces (each into one zone that accepts pieces), runs each to its end and judges it, on `jobs` workers (0: one per core). Returns {placements: all of them, tried, solutions (placements that build the same world counted once), exhaustive, shortest: {frames, zones, lines} or None, listed: the first `keep` solutions in the search's order}. `first` stops at the first solution in that order. `progress(tried, placements)` is called about ten times a second; Ctrl-C or whatever `progress` raises cancels the search and is raised. Raises LevelFault for a level that cannot be read and SearchTooLarge (a ValueError) for a search of more than 1,000,000,000 placements.
     """

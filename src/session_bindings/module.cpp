@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -11,7 +12,9 @@
 #include "toolkit/changes.h"
 #include "toolkit/kinds.h"
 #include "toolkit/level_file.h"
+#include "toolkit/pieces.h"
 #include "toolkit/session.h"
+#include "toolkit/solver.h"
 #include "toolkit/verdict.h"
 
 namespace py = pybind11;
@@ -85,6 +88,80 @@ py::list kinds_list() {
     return out;
 }
 
+// A list of texts (str or bytes), each checked as text_of checks it.
+std::vector<std::string> texts_of(const py::handle& value, const char* argument) {
+    if (!py::isinstance<py::list>(value) && !py::isinstance<py::tuple>(value)) {
+        throw py::type_error(std::string(argument) + ": expected a list of zone paths, found " + Py_TYPE(value.ptr())->tp_name);
+    }
+    std::vector<std::string> out;
+    std::size_t index = 0;
+    for (const py::handle item : value) {
+        const std::string where = std::string(argument) + "[" + std::to_string(index++) + "]";
+        out.push_back(text_of(item, where.c_str()));
+    }
+    return out;
+}
+
+py::dict solution_dict(const orv::Solution& solution, const orv::Level& level) {
+    py::list zones, lines;
+    for (std::size_t i = 0; i < solution.zones.size(); ++i) {
+        const std::string path = orv::zone_path(*level.world, solution.zones[i]);
+        zones.append(path);
+        lines.append(orv::placement_line(*level.tray.pieces[i], path));
+    }
+    py::dict out;
+    out["frames"] = solution.frames;
+    out["zones"] = zones;
+    out["lines"] = lines;
+    return out;
+}
+
+// The solver over the level `text`, its workers running without the interpreter's lock while this
+// thread waits: about ten times a second it runs the interpreter's signal handlers (Ctrl-C) and
+// `progress`, and whatever they raise cancels the search and is raised once every worker stops.
+py::dict solve(const py::handle& text_arg, bool first, unsigned jobs, std::size_t keep, const py::object& progress) {
+    const std::string text = text_of(text_arg, "text");
+    const orv::Level level = orv::read_level(text);
+    orv::Solver solver(*level.world, level.tray);
+    const std::uint64_t total = solver.placements();
+    orv::SolverOptions options;
+    options.jobs = jobs;
+    options.first = first;
+    options.keep = keep;
+    orv::SolverResult result;
+    bool raised = false;
+    {
+        py::gil_scoped_release released;
+        result = solver.solve(options, [&] {
+            py::gil_scoped_acquire held;
+            if (PyErr_CheckSignals() != 0) {
+                raised = true;
+                return false;
+            }
+            if (progress.is_none()) return true;
+            try {
+                progress(solver.tried(), total);
+            } catch (py::error_already_set& error) {
+                error.restore();
+                raised = true;
+                return false;
+            }
+            return true;
+        });
+    }
+    if (raised) throw py::error_already_set();
+    py::dict out;
+    out["placements"] = total;
+    out["tried"] = result.tried;
+    out["solutions"] = result.solutions;
+    out["exhaustive"] = result.exhaustive;
+    out["shortest"] = result.shortest ? py::object(solution_dict(*result.shortest, level)) : py::object(py::none());
+    py::list listed;
+    for (const orv::Solution& solution : result.listed) listed.append(solution_dict(solution, level));
+    out["listed"] = listed;
+    return out;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(orv_session, m) {
@@ -101,6 +178,15 @@ PYBIND11_MODULE(orv_session, m) {
             py::object found = err.found ? py::object(py::str(*err.found)) : py::object(py::none());
             py::tuple args = py::make_tuple(path, err.expected, found);
             PyErr_SetObject(level_fault.ptr(), args.ptr());
+        }
+    });
+    // A search larger than the solver takes on.
+    static py::exception<orv::SearchTooLarge> too_large(m, "SearchTooLarge", PyExc_ValueError);
+    py::register_exception_translator([](std::exception_ptr thrown) {
+        try {
+            if (thrown) std::rethrow_exception(thrown);
+        } catch (const orv::SearchTooLarge& err) {
+            PyErr_SetString(too_large.ptr(), err.what());
         }
     });
 
@@ -169,4 +255,33 @@ PYBIND11_MODULE(orv_session, m) {
                 "The current world as a level file, numbers exact (inf, -inf and nan as strings).");
     session.def("numbers", &orv::Session::numbers,
                 "The current world's magnitudes and gate targets, exactly, as JSON text.");
+    session.def(
+        "pieces", [](const orv::Session& self) {
+            std::vector<std::string> labels;
+            for (const auto& piece : self.tray().pieces) labels.push_back(orv::piece_label(*piece));
+            return labels;
+        },
+        "A puzzle's pieces in the level's order, as 'Plus Magician (smith)'; none for a finished world.");
+    session.def("accepting", &orv::Session::accepting,
+                "The paths of the zones that accept pieces, in preorder (every zone unless the level names them).");
+    session.def(
+        "place", [](orv::Session& self, const py::handle& zones) { self.place(texts_of(zones, "zones")); },
+        py::arg("zones"),
+        "Starts a fresh run with the pieces placed: `zones` holds the path of each piece's zone, in the level's "
+        "order ('anvil/bellows'). Raises ValueError, and changes nothing, for a level without pieces, another "
+        "number of zones, a path that names no zone and a zone that does not accept pieces.");
+    session.def_property_readonly("placement", &orv::Session::placement,
+                                  "The path of each piece's zone in this run, or None while the pieces wait in the tray.");
+    session.def("placement_lines", &orv::Session::placement_lines,
+                "The placement in words, a line for each piece: 'put the Plus Magician (smith) into anvil/bellows'.");
+
+    m.def("solve", &solve, py::arg("text"), py::kw_only(), py::arg("first") = false, py::arg("jobs") = 0u,
+          py::arg("keep") = 0u, py::arg("progress") = py::none(),
+          "Tries every placement of the level's pieces (each into one zone that accepts pieces), runs each to its "
+          "end and judges it, on `jobs` workers (0: one per core). Returns {placements: all of them, tried, "
+          "solutions (placements that build the same world counted once), exhaustive, shortest: {frames, zones, "
+          "lines} or None, listed: the first `keep` solutions in the search's order}. `first` stops at the first "
+          "solution in that order. `progress(tried, placements)` is called about ten times a second; Ctrl-C or "
+          "whatever `progress` raises cancels the search and is raised. Raises LevelFault for a level that cannot "
+          "be read and SearchTooLarge (a ValueError) for a search of more than 1,000,000,000 placements.");
 }
