@@ -14,6 +14,8 @@ from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select, WebDriverWait
 
 from orv import viewer
+from orv.levels import bundled_levels, load_level
+from orv.run import Run
 
 ARTIFACTS = Path(__file__).resolve().parents[1] / "artifacts"
 needs_browser = pytest.mark.skipif(not Path(viewer.CHROMIUM).exists(),
@@ -27,13 +29,14 @@ return {
   pos: Number(q('[data-testid=viewer]').dataset.frame), playing: q('[data-testid=viewer]').dataset.playing,
   frame: q('[data-testid=frame]').textContent, status: q('[data-testid=status]').textContent,
   caption: q('[data-testid=caption]').textContent, scrubber: Number(q('[data-testid=scrubber]').value),
+  event: all('[data-testid=event] dd').map(d => [d.dataset.field, d.textContent]),
   zones: all('[data-testid=zone]').map(z => ({
-    id: z.dataset.zoneId, frozen: z.dataset.frozen === 'true', event: z.dataset.event || null,
+    id: z.dataset.zoneId, path: z.dataset.path, frozen: z.dataset.frozen === 'true', event: z.dataset.event || null,
     charges: all(':scope > .charges > [data-testid=charge]', z).map(c => q('b', c).textContent),
     fresh: all(':scope > .charges > [data-fresh]', z).length,
     agents: all(':scope > .agents > [data-testid=agent]', z).map(a => a.dataset.agentId),
     departed: all(':scope > .agents > [data-testid=departed-agent]', z).map(a => [a.dataset.agentId, a.textContent]),
-    folded: all(':scope > .agents > [data-testid=collapsed-zone]', z).map(g => g.dataset.zoneId)}))};
+    folded: all(':scope > .agents > [data-testid=collapsed-zone]', z).map(g => [g.dataset.zoneId, g.textContent])}))};
 """
 
 
@@ -92,11 +95,29 @@ def browser(tmp_path_factory):
     driver.quit()
 
 
-def check_frame(shown, report, verdict=None):
-    """The page shows `report`; on the last frame, `verdict` replaces the report's status."""
+def zone_at(world, path):
+    for i in path:
+        world = world["sub_environments"][i]
+    return world
+
+
+def embedded(page) -> dict:
+    """The run that a replay page holds."""
+    text = page.read_text(encoding="utf-8")
+    return json.loads(re.search(r'<script type="application/json" id="orv-run">(.*?)</script>', text, re.S).group(1))
+
+
+def check_frame(shown, report, before, frame, verdict=None):
+    """The page shows `report`, the world after `frame` (an entry of the embedded run, with the
+    engine's record and words), marked where the record says the frame acted in `before`, the world
+    before it (None when unknown); on the last frame, `verdict` replaces the report's status."""
     meta = report["meta"]
     status = {"solved": "SOLVED", "unsolved": "UNSOLVED", "limit": "FRAME LIMIT"}[verdict] if verdict else meta["status"]
-    assert (shown["frame"], shown["status"], shown["caption"]) == (str(meta["frame_index"]), status, meta["message"])
+    words, where = frame["told"]
+    assert (shown["frame"], shown["status"], shown["caption"]) == \
+        (str(meta["frame_index"]), status, words or meta["message"])
+    event = meta["last_event"] or {"type": None}
+    assert shown["event"] == [["type", event["type"] or "none"]] + ([["charges", where]] if where else [])
     world = list(zones(report))
     assert [z["id"] for z in shown["zones"]] == [z["id"] for z in world]
     for box, zone in zip(shown["zones"], world):
@@ -104,18 +125,21 @@ def check_frame(shown, report, verdict=None):
         assert box["agents"] == [a["visual_id"] for a in zone["agents"]]
         assert box["frozen"] == zone["is_time_frozen"]
     marked = [box for box in shown["zones"] if box["event"]]
-    event = meta["last_event"] or {"type": None}
-    if event["type"] == "CAST_SPELL":
-        (box,) = marked
-        assert (box["event"], box["id"]) == ("cast", cast_zone(event))
-        [(agent_id, text)] = box["departed"]
-        assert agent_id == event["visual_id"] and event["agent_name"] in text
-    elif event["type"] == "COLLAPSE_ZONE":
-        (box,) = marked
-        assert box["event"] == "collapse" and box["folded"] == [event["visual_id"].removeprefix("shield_")]
-        assert box["fresh"] == 1
-    else:
+    record = frame["record"]
+    if record["action"] not in ("cast", "fold") or before is None:
         assert marked == []
+        return
+    (box,) = marked
+    assert (box["path"], box["event"]) == ("".join(f"/{i}" for i in record["zone"]), record["action"])
+    zone = zone_at(before, record["zone"])
+    if record["action"] == "cast":
+        agent = zone["agents"][record["index"]]
+        [(agent_id, text)] = box["departed"]
+        assert agent_id == agent["visual_id"] == event["visual_id"] and agent["name"] in text
+        assert box["id"] == cast_zone(event)  # the report's own event names the same zone
+    else:
+        assert box["folded"] == [[zone["sub_environments"][record["index"]]["id"], words]]
+        assert event["visual_id"] == "shield_" + box["folded"][0][0] and box["fresh"] == 1
 
 
 @needs_browser
@@ -141,22 +165,29 @@ def test_replay_follows_the_reports(browser, tmp_path, make_run):
     else:
         assert start["zones"] == [] and "not known" in start["caption"]
     verdict = viewer.judge(reports, initial).kind
+    frames = embedded(page)["frames"]
+    if make_run is campaign_run:  # a saved run is placed and told as the live run was
+        live = Run(load_level(bundled_levels()[0])).frames()
+        assert [[f["record"], f["told"]] for f in frames] == \
+            [[{k: f.record[k] for k in ("action", "zone", "index")}, [f.words, f.where]] for f in live]
+    befores = [initial] + reports[:-1]
     last = len(reports)
+    assert {f["record"]["action"] for f in frames} >= {"cast", "fold", "finish"}
     for pos, report in enumerate(reports, 1):  # forwards, alternating the button and the arrow key
         button("next").click() if pos % 2 else keys.send_keys(Keys.ARROW_RIGHT).perform()
         state = shown()
         assert (state["pos"], state["scrubber"]) == (pos, pos)
-        check_frame(state, report, verdict if pos == last else None)
+        check_frame(state, report, befores[pos - 1], frames[pos - 1], verdict if pos == last else None)
         if pos == len(reports) // 2:
             ARTIFACTS.mkdir(exist_ok=True)
             browser.save_screenshot(str(ARTIFACTS / f"viewer_{make_run.__name__}.png"))
     for pos in reversed(range(1, last)):  # and back
         button("prev").click() if pos % 2 else keys.send_keys(Keys.ARROW_LEFT).perform()
-        check_frame(shown(), reports[pos - 1])
+        check_frame(shown(), reports[pos - 1], befores[pos - 1], frames[pos - 1])
     assert shown()["pos"] == 1
     browser.execute_script("const s = arguments[0]; s.value = arguments[1];"
                            "s.dispatchEvent(new Event('input'))", button("scrubber"), last // 2)
-    check_frame(shown(), reports[last // 2 - 1])
+    check_frame(shown(), reports[last // 2 - 1], befores[last // 2 - 1], frames[last // 2 - 1])
     keys.send_keys(Keys.END).perform()
     assert shown()["pos"] == last
     keys.send_keys(Keys.HOME).perform()
@@ -164,7 +195,7 @@ def test_replay_follows_the_reports(browser, tmp_path, make_run):
     Select(button("speed")).select_by_value("10")
     button("play").click()
     WebDriverWait(browser, 10).until(lambda _: shown()["pos"] == last and shown()["playing"] == "false")
-    check_frame(shown(), reports[-1], verdict)
+    check_frame(shown(), reports[-1], befores[-1], frames[-1], verdict)
 
 
 def test_embedded_reports_survive_hostile_text():
@@ -175,8 +206,53 @@ def test_embedded_reports_survive_hostile_text():
     data = re.search(r'<script type="application/json" id="orv-run">(.*?)</script>', page, re.S).group(1)
     assert "</" not in data and "<!--" not in data
     reports[0]["charges"][0]["magnitude"] = None  # written as the engine writes it
-    assert json.loads(data)["frames"] == [{"full": reports[0]}]
+    assert [frame["full"] for frame in json.loads(data)["frames"]] == reports
     assert HOSTILE not in page.split("<style>")[0]  # the title is escaped in <title> and <h1>
+
+
+HOSTILE_FRAMES = [  # (record, told, the caption the page shows: the words, else the report's message)
+    ({"action": "cast", "zone": [5], "index": 0}, [None, 5], "message 1"),
+    ({"action": "cast", "zone": [], "index": 3}, "words", "message 2"),
+    ({"action": "fold", "zone": [0], "index": 0}, [7, None], "7"),
+    ({"action": "fold", "zone": "/0", "index": "__proto__"}, None, "message 4"),
+    ({"action": "cast", "zone": [0, -1], "index": -1}, [HOSTILE, ""], HOSTILE),
+    ({"action": "cast", "zone": [1e300], "index": 0.5}, ["", {"a": 1}], "message 6"),
+    ({"action": {"x": 1}, "zone": [], "index": 0}, [], "message 7"),
+    (None, ["w"], "w"),
+    ("cast", ["w"], "w"),
+]
+
+
+@needs_browser
+def test_hostile_records_and_changes_neither_crash_nor_mislead(browser, tmp_path):
+    """Records that point nowhere, words that are not text, and changes that do not fit the report
+    before them: the page marks nothing it cannot place, and stops, saying so, at the frame it
+    cannot build."""
+    start = {"id": "root", "charges": [{"magnitude": 1.0, "polarity": "positive", "visual_id": "c"}],
+             "agents": [{"name": "Plus Magician", "priority": 10, "state": "dormant", "visual_id": "p"}],
+             "is_time_frozen": False, "sub_environments": [{"id": "s", "charges": [], "agents": [],
+                                                            "is_time_frozen": False, "sub_environments": []}]}
+    frames = []
+    for i, (record, told, _) in enumerate(HOSTILE_FRAMES, 1):
+        meta = {"frame_index": i, "status": "RUNNING", "message": f"message {i}", "last_event": None}
+        frames.append({"changes": [{"op": "add" if i == 1 else "replace", "path": "/meta", "value": meta}],
+                       "record": record, "told": told})
+    frames.append({"changes": [{"op": "remove", "path": "/sub_environments/7"}], "record": None, "told": None})
+    page = tmp_path / "hostile.html"
+    page.write_text(viewer.page({"start": start, "frames": frames, "verdict": None}), encoding="utf-8")
+    browser.get_log("browser")  # only what this page logs counts
+    browser.get(page.as_uri())
+    fault = browser.find_element(By.CSS_SELECTOR, "[data-testid=fault]")
+    assert fault.text == 'Frame 10 cannot be shown: its changes do not fit the report before it: operation 1 ' \
+                         '("remove" at "/sub_environments/7"): no place "7" in a list of 1'
+    for pos, (_, _, caption) in enumerate(HOSTILE_FRAMES, 1):
+        ActionChains(browser).send_keys(Keys.ARROW_RIGHT).perform()
+        state = browser.execute_script(SNAPSHOT_JS)
+        assert (state["pos"], state["caption"]) == (pos, caption)
+        assert [z["id"] for z in state["zones"]] == ["root", "s"] and not any(z["event"] for z in state["zones"])
+    ActionChains(browser).send_keys(Keys.ARROW_RIGHT).perform()
+    assert browser.execute_script(SNAPSHOT_JS)["pos"] == len(HOSTILE_FRAMES)  # the last frame it could build
+    assert [e for e in browser.get_log("browser") if e["level"] in ("SEVERE", "WARNING")] == []
 
 
 @needs_browser
@@ -224,6 +300,7 @@ const q = s => document.querySelector(s);
 return {pos: Number(q('[data-testid=viewer]').dataset.frame), status: q('[data-testid=status]').textContent,
   event: [...document.querySelectorAll('[data-testid=event] dd')].map(d => [d.dataset.field, d.textContent]),
   folded: [...document.querySelectorAll('[data-testid=collapsed-zone]')].map(g => g.textContent),
+  caption: q('[data-testid=caption]').textContent,
   zones: [...document.querySelectorAll('[data-testid=zone]')].map(z => z.dataset.zoneId),
   verdict: q('[data-testid=verdict]') && q('[data-testid=verdict]').dataset.verdict,
   reasons: [...document.querySelectorAll('[data-testid=reason]')].map(r => r.textContent)};
@@ -240,8 +317,8 @@ def test_page_starts_before_frame_1_and_ends_on_the_verdict(browser, tmp_path):
         (0, "START", ["root", "outer", "inner"], None)
     ActionChains(browser).send_keys(Keys.ARROW_RIGHT).perform()
     folded = panel()
-    assert folded["folded"] == ["zone outer folded into root"]
-    assert folded["event"] == [["type", "COLLAPSE_ZONE"], ["what", "zone outer folded into root"]]
+    assert folded["folded"] == [folded["caption"]] == ["zone outer folded into root"]  # the engine's words
+    assert [row[0] for row in folded["event"]] == ["type", "charges"] and folded["event"][0][1] == "COLLAPSE_ZONE"
     assert "Chronomancer" not in browser.find_element(By.CSS_SELECTOR, "[data-testid=event]").text
     ActionChains(browser).send_keys(Keys.END).perform()
     end = panel()

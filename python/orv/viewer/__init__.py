@@ -285,7 +285,3 @@ def main(argv=None) -> int:
                 return fail(f"--screenshot {args.screenshot}: cannot write the picture ({err.strerror or err})")
         print(f"wrote {args.screenshot} (frame {frame} of 0 to {last})")
     return 0
-
-
-if __name__ == "__main__":
-    sys.exit(main())

@@ -3,13 +3,7 @@
 (function () {
   "use strict";
 
-  var PRIORITY = {
-    "Chronomancer": 100, "The Purifier": 90, "The Architect": 90, "The Replicator": 85,
-    "Power Sorcerer": 75, "The Extractor": 75, "Multiply Magician": 50, "Divide Magician": 50,
-    "The Scavenger": 50, "Plus Magician": 10, "Minus Magician": 10, "Equals Gate": 0, "The Judge": 0
-  };
   var RULE = { "<": "<", ">": ">", "<=": "\u2264", ">=": "\u2265" };
-  var CAST_WORDS = " executed operation in ";
 
   function el(tag, cls, text) {
     var node = document.createElement(tag);
@@ -54,8 +48,7 @@
     node.setAttribute("data-testid", departed ? "departed-agent" : "agent");
     node.setAttribute("data-agent-id", a.visual_id || "");
     if (a.state) node.setAttribute("data-state", a.state);
-    var prio = a.priority !== undefined ? a.priority : PRIORITY[a.name];
-    if (prio !== undefined) node.appendChild(el("span", "prio", prio));
+    if (a.priority !== undefined) node.appendChild(el("span", "prio", a.priority));
     node.appendChild(el("span", "name", a.name));
     if (gate) {
       var rule = a.rule !== undefined ? (RULE[a.rule] || a.rule) : "=";
@@ -66,78 +59,44 @@
     return node;
   }
 
-  function sameAgent(a, b) { return !!a && !!b && a.name === b.name && a.visual_id === b.visual_id; }
-
-  // Where did this frame's event happen? Walks the previous and the current world side by side
-  // (a cast removes one agent, a collapse one sub-zone; nothing else moves) and answers the path
-  // of the touched zone in the current world, plus what to show there.
-  function locate(prev, cur, shared) {
-    var ev = cur.meta && cur.meta.last_event;
-    if (!ev || (ev.type !== "CAST_SPELL" && ev.type !== "COLLAPSE_ZONE")) return null;
-    var found = prev ? walkPair(prev, cur, ev) : null;
-    if (found && found.type === "COLLAPSE_ZONE") {
-      found.folded = zoneName(prev, found.path + "/" + found.index, shared || {});
-      found.into = zoneName(prev, found.path, shared || {});
+  // The zone at `steps` (sub-zone indices from the root) of `world`; null when there is none.
+  function zoneAt(world, steps) {
+    if (!Array.isArray(steps)) return null;
+    var zone = world;
+    for (var i = 0; i < steps.length; i++) {
+      var subs = zone && Array.isArray(zone.sub_environments) ? zone.sub_environments : [];
+      if (!isIndex(steps[i], subs)) return null;
+      zone = subs[steps[i]];
     }
-    if (found) return found;
-    if (ev.type === "CAST_SPELL") {
-      var desc = ev.description || "";
-      var zoneId = desc.indexOf(ev.agent_name + CAST_WORDS) === 0 ?
-        desc.slice((ev.agent_name + CAST_WORDS).length) : null;
-      var path = zoneId === null ? null : findZone(cur, zoneId);
-      return { type: ev.type, path: path, agent: { name: ev.agent_name, visual_id: ev.visual_id }, fresh: 0 };
-    }
-    return { type: ev.type, path: null, ghost: { id: String(ev.visual_id || "").replace(/^shield_/, "") } };
+    return zone && typeof zone === "object" ? zone : null;
   }
 
-  // One zone in two reports, alike but for the freeze flags, which any frame may change: a fold
-  // leaves the siblings before the folded one as they were, so siblings that share an id still
-  // tell which of them went.
-  function unfrozen(key, value) { return key === "is_time_frozen" ? undefined : value; }
-  function sameZone(a, b) {
-    return a.id === b.id && JSON.stringify(a, unfrozen) === JSON.stringify(b, unfrozen);
-  }
+  function isIndex(i, list) { return Number.isInteger(i) && i >= 0 && i < list.length; }
+  function listOf(value) { return Array.isArray(value) ? value : []; }
 
-  function walkPair(prev, cur, ev) {
-    var stack = [[prev, cur, ""]];
-    while (stack.length) {
-      var item = stack.pop(), p = item[0], c = item[1], path = item[2];
-      var pa = p.agents || [], ca = c.agents || [], ps = p.sub_environments || [], cs = c.sub_environments || [];
-      if (ev.type === "CAST_SPELL" && pa.length === ca.length + 1) {
-        var i = 0;
-        while (i < ca.length && sameAgent(pa[i], ca[i])) i++;
-        if (pa[i].visual_id === ev.visual_id && pa[i].name === ev.agent_name) {
-          var pc = p.charges || [], cc = c.charges || [], keep = 0;
-          while (keep < pc.length && keep < cc.length &&
-                 JSON.stringify(pc[keep]) === JSON.stringify(cc[keep])) keep++;
-          return { type: ev.type, path: path, agent: pa[i], fresh: cc.length - keep, from: keep };
-        }
-      }
-      if (ev.type === "COLLAPSE_ZONE" && ps.length === cs.length + 1) {
-        var j = 0;
-        while (j < cs.length && sameZone(ps[j], cs[j])) j++;
-        if ("shield_" + ps[j].id === ev.visual_id) {
-          var n = (c.charges || []).length;
-          return { type: ev.type, path: path, ghost: ps[j], index: j, fresh: n ? 1 : 0, from: n - 1 };
-        }
-      }
-      if (ps.length !== cs.length) continue;
-      for (var k = cs.length - 1; k >= 0; k--) {
-        stack.push([ps[k], cs[k], path + "/" + k]);
-      }
+  // Where a frame acted and what to show there, from the engine's record of it ({action, zone,
+  // index}): a cast, by the agent at `index` of the zone at path `zone`; a fold, of the sub-zone at
+  // `index` into the zone at path `zone`. A frame takes at most one agent or one sub-zone out of
+  // its zone, so that path names the same zone before and after it. `words` is the frame told.
+  // Null when the frame acted nowhere that the worlds show.
+  function place(prev, cur, record, words) {
+    if (!record || (record.action !== "cast" && record.action !== "fold")) return null;
+    var before = prev ? zoneAt(prev, record.zone) : null, after = cur ? zoneAt(cur, record.zone) : null;
+    if (!before || !after) return null;
+    var path = record.zone.map(function (i) { return "/" + i; }).join("");
+    var charges = listOf(after.charges);
+    if (record.action === "cast") {
+      var agents = listOf(before.agents);
+      if (!isIndex(record.index, agents) || !agents[record.index] || typeof agents[record.index] !== "object") return null;
+      var old = listOf(before.charges), keep = 0;
+      while (keep < old.length && keep < charges.length && JSON.stringify(old[keep]) === JSON.stringify(charges[keep])) keep++;
+      return { action: "cast", path: path, agent: agents[record.index], fresh: charges.length - keep, from: keep };
     }
-    return null;
-  }
-
-  function findZone(root, id) {
-    var stack = [[root, ""]];
-    while (stack.length) {
-      var item = stack.pop();
-      if (item[0].id === id) return item[1];
-      var subs = item[0].sub_environments || [];
-      for (var k = subs.length - 1; k >= 0; k--) stack.push([subs[k], item[1] + "/" + k]);
-    }
-    return null;
+    var subs = listOf(before.sub_environments);
+    if (!isIndex(record.index, subs) || !subs[record.index] || typeof subs[record.index] !== "object") return null;
+    // The folded zone's one charge joins the end of its parent's.
+    return { action: "fold", path: path, ghost: subs[record.index], words: words || "",
+             fresh: charges.length ? 1 : 0, from: charges.length - 1 };
   }
 
   function zoneNode(zone, path, hit) {
@@ -155,7 +114,7 @@
     var isHit = hit && hit.path === path;
     if (isHit) {
       node.className += " hl";
-      node.setAttribute("data-event", hit.type === "CAST_SPELL" ? "cast" : "collapse");
+      node.setAttribute("data-event", hit.action);
     }
     var charges = el("div", "row charges"), list = zone.charges || [];
     for (var i = 0; i < list.length; i++) {
@@ -168,9 +127,9 @@
     for (var j = 0; j < alist.length; j++) agents.appendChild(agentNode(alist[j], false));
     if (isHit && hit.agent) agents.appendChild(agentNode(hit.agent, true));
     if (isHit && hit.ghost) {
-      var ghost = el("span", "ghost", "zone " + (hit.folded || hit.ghost.id) + " folded into " + (hit.into || zone.id));
+      var ghost = el("span", "ghost", hit.words || "zone " + hit.ghost.id + " folded");
       ghost.setAttribute("data-testid", "collapsed-zone");
-      ghost.setAttribute("data-zone-id", hit.ghost.id);
+      ghost.setAttribute("data-zone-id", String(hit.ghost.id));
       agents.appendChild(ghost);
     }
     node.appendChild(agents);
@@ -194,13 +153,12 @@
     return frag;
   }
 
-  // The event panel's rows. A fold has no actor: the reports name one, but no agent folds a zone.
-  function eventList(ev, hit) {
+  // The event panel's rows: the event's type and the charges of the zone it touched, as the
+  // engine tells the frame (its words are the caption).
+  function eventList(ev, where) {
     var frag = document.createDocumentFragment();
-    var rows = !ev ? [["type", "none"]]
-      : ev.type === "COLLAPSE_ZONE" ? [["type", ev.type], ["what", "zone " + (hit && hit.folded ||
-          String(ev.visual_id || "").replace(/^shield_/, "")) + " folded into " + (hit && hit.into || "its parent")]]
-      : [["type", ev.type], ["agent", ev.agent_name], ["visual id", ev.visual_id], ["what", ev.description]];
+    var rows = [["type", ev && ev.type ? ev.type : "none"]];
+    if (where) rows.push(["charges", where]);
     for (var i = 0; i < rows.length; i++) {
       frag.appendChild(el("dt", null, rows[i][0]));
       var dd = el("dd", null, rows[i][1]);
@@ -210,82 +168,99 @@
     return frag;
   }
 
-
-  // Ids that more than one zone of the world carries; such zones are named by their path.
-  function sharedIds(world) {
-    var seen = {}, shared = {}, stack = world ? [world] : [];
-    while (stack.length) {
-      var z = stack.pop();
-      if (!z || typeof z !== "object") continue;
-      var id = String(z.id);
-      if (Object.prototype.hasOwnProperty.call(seen, id)) shared[id] = true; else seen[id] = true;
-      var subs = z.sub_environments || [];
-      for (var k = 0; k < subs.length; k++) stack.push(subs[k]);
-    }
-    return shared;
+  // A member set as data, whatever its name ("__proto__" included).
+  function put(object, key, value) {
+    Object.defineProperty(object, key, { value: value, writable: true, enumerable: true, configurable: true });
   }
 
-  // The name of the zone at `path` ("/0/2") of `world`: its id, or, when its id is shared, the ids
-  // along its path joined by "/", each with its place among same-id siblings ("r/b[2]").
-  function zoneName(world, path, shared) {
-    var steps = path ? String(path).split("/").slice(1).map(Number) : [];
-    var zone = world, parts = [String(world.id)];
-    for (var i = 0; i < steps.length; i++) {
-      var subs = zone.sub_environments || [], child = subs[steps[i]];
-      if (!child) return "?";
-      var same = 0, place = 0;
-      for (var k = 0; k < subs.length; k++) {
-        if (String(subs[k].id) === String(child.id)) { same++; if (k <= steps[i]) place = same; }
-      }
-      parts.push(String(child.id) + (same > 1 ? "[" + place + "]" : ""));
-      zone = child;
-    }
-    return shared[String(zone.id)] ? parts.join("/") : String(zone.id);
+  function has(object, key) { return Object.prototype.hasOwnProperty.call(object, key); }
+
+  // The array index that a JSON Pointer token names, below `bound`; -1 when it names none.
+  function arrayIndex(token, bound) {
+    if (!/^(0|[1-9][0-9]*)$/.test(token)) return -1;
+    var index = Number(token);
+    return index < bound ? index : -1;
   }
 
-  // Applies one frame's changes to the report before it. Zones on the changed paths are copied,
-  // the rest is shared with the report before, so every frame stays in memory at little cost.
-  function applyOps(prev, ops) {
-    var root = Object.assign({}, prev), fresh = new Set([root]);
-    function ownSubs(zone) {
-      if (!fresh.has(zone.sub_environments)) {
-        zone.sub_environments = (zone.sub_environments || []).slice();
-        fresh.add(zone.sub_environments);
+  // Applies one frame's changes, the engine's JSON Patch of "add", "remove" and "replace"
+  // operations, to the report before it. Lists and objects on the changed paths are copied, the rest
+  // is shared with the report before, so every frame stays in memory at little cost. Throws an
+  // Error naming the operation that does not fit the report.
+  function applyChanges(prev, patch) {
+    if (!Array.isArray(patch)) throw new Error("expected a list of operations, found " + JSON.stringify(patch));
+    var root = prev, fresh = new Set();
+    function own(value) {
+      if (fresh.has(value)) return value;
+      var copy;
+      if (Array.isArray(value)) copy = value.slice();
+      else {
+        copy = {};
+        Object.keys(value).forEach(function (key) { put(copy, key, value[key]); });
       }
-      return zone.sub_environments;
+      fresh.add(copy);
+      return copy;
     }
-    function at(path) {
-      var zone = root;
-      for (var i = 0; i < path.length; i++) {
-        var subs = ownSubs(zone), child = subs[path[i]];
-        if (!fresh.has(child)) { child = Object.assign({}, child); subs[path[i]] = child; fresh.add(child); }
-        zone = child;
+    function container(value) { return value !== null && typeof value === "object"; }
+    for (var i = 0; i < patch.length; i++) {
+      var op = container(patch[i]) ? patch[i] : {}, kind = op.op, path = op.path;
+      var fail = function (what) {
+        throw new Error("operation " + (i + 1) + " (" + JSON.stringify(kind) + " at " + JSON.stringify(path) + "): " + what);
+      };
+      if (kind !== "add" && kind !== "remove" && kind !== "replace") fail("expected add, remove or replace");
+      if (typeof path !== "string" || (path !== "" && path[0] !== "/")) fail("expected a JSON pointer");
+      if (kind !== "remove" && !has(op, "value")) fail("expected a value");
+      if (path === "") {  // the whole report, as for a saved report that does not follow
+        if (kind === "remove") fail("cannot remove the whole report");
+        root = op.value;
+        continue;
       }
-      return zone;
-    }
-    for (var i = 0; i < ops.length; i++) {
-      var op = ops[i], zone = at(op[1]);
-      if (op[0] === "set") Object.assign(zone, op[2]);
-      else if (op[0] === "drop") op[2].forEach(function (key) { delete zone[key]; });
-      else if (op[0] === "splice") {
-        var list = (zone[op[2]] || []).slice();
-        Array.prototype.splice.apply(list, [op[3], op[4]].concat(op[5]));
-        zone[op[2]] = list;
+      var tokens = path.slice(1).split("/").map(function (t) { return t.replace(/~1/g, "/").replace(/~0/g, "~"); });
+      if (!container(root)) fail("there is no report to change");
+      root = own(root);
+      var parent = root;
+      for (var t = 0; t < tokens.length - 1; t++) {
+        var key = tokens[t];
+        if (Array.isArray(parent) ? arrayIndex(key, parent.length) < 0 : !has(parent, key)) fail("no place " + JSON.stringify(key));
+        if (!container(parent[key])) fail(JSON.stringify(key) + " holds no list or object");
+        var child = own(parent[key]);
+        parent[key] = child;
+        parent = child;
       }
-      else if (op[0] === "del") ownSubs(zone).splice(op[2], 1);
-      else if (op[0] === "subs") zone.sub_environments = op[2];
+      var last = tokens[tokens.length - 1];
+      if (Array.isArray(parent)) {
+        var index = kind === "add" && last === "-" ? parent.length : arrayIndex(last, parent.length + (kind === "add" ? 1 : 0));
+        if (index < 0) fail("no place " + JSON.stringify(last) + " in a list of " + parent.length);
+        if (kind === "add") parent.splice(index, 0, op.value);
+        else if (kind === "remove") parent.splice(index, 1);
+        else parent[index] = op.value;
+      } else {
+        if (kind !== "add" && !has(parent, last)) fail("no member " + JSON.stringify(last));
+        if (kind === "remove") delete parent[last];
+        else put(parent, last, op.value);
+      }
     }
     return root;
   }
 
-  // {start, reports, verdict} of the embedded run: every report whole again.
+  // {start, reports, records, told, verdict, fault} of the embedded run: every report whole again,
+  // with the engine's record of each frame and its words ([words, where]). Frames stop at one whose
+  // changes do not fit the report before it, and `fault` says which.
   function decodeRun(data) {
-    var reports = [], last = data.start || null, frames = data.frames || [];
+    var reports = [], records = [], told = [], last = data.start || null, frames = data.frames || [], fault = "";
     for (var i = 0; i < frames.length; i++) {
-      last = frames[i].full !== undefined ? frames[i].full : applyOps(last, frames[i].ops || []);
+      try {
+        last = frames[i].full !== undefined ? frames[i].full : applyChanges(last, frames[i].changes);
+      } catch (err) {
+        fault = "Frame " + (i + 1) + " cannot be shown: its changes do not fit the report before it: " + err.message;
+        break;
+      }
       reports.push(last);
+      records.push(frames[i].record || null);
+      var words = Array.isArray(frames[i].told) ? frames[i].told : [];
+      told.push([words[0] ? String(words[0]) : "", words[1] ? String(words[1]) : ""]);
     }
-    return { start: data.start || null, reports: reports, verdict: data.verdict || null };
+    return { start: data.start || null, reports: reports, records: records, told: told, verdict: data.verdict || null,
+             fault: fault };
   }
 
   var VERDICT_WORD = { solved: "SOLVED", unsolved: "UNSOLVED", limit: "FRAME LIMIT", paused: "PAUSED" };
@@ -317,13 +292,16 @@
     var ui = {
       root: root, frame: hook("frame"), step: hook("step"), status: hook("status"),
       caption: hook("caption"), stage: hook("world"), event: hook("event"), play: hook("play"),
-      speed: hook("speed"), scrubber: hook("scrubber"), verdict: hook("verdict-box")
+      speed: hook("speed"), scrubber: hook("scrubber"), verdict: hook("verdict-box"), fault: hook("fault")
     };
     var run = decodeRun(data);
+    if (ui.fault) {
+      ui.fault.hidden = !run.fault;
+      ui.fault.textContent = run.fault;
+    }
     // Page frame 0 is the world before frame 1; page frame n is the report of the n-th frame.
     var frames = [run.start].concat(run.reports);
     var last = frames.length - 1;
-    var shared = sharedIds(run.start || run.reports[0]);
     var pos = 0, timer = null;
 
     function show(index) {
@@ -332,7 +310,7 @@
       ui.root.setAttribute("data-frame", String(pos));
       ui.step.textContent = "of " + last;
       ui.scrubber.value = String(pos);
-      var ended = pos === last && pos > 0 && run.verdict;
+      var ended = pos === last && pos > 0 && run.verdict && !run.fault;
       ui.verdict.replaceChildren(ended ? verdictNode(run.verdict) : "");
       ui.verdict.hidden = !ended;
       if (pos === 0) {
@@ -342,19 +320,21 @@
         ui.status.className = "status START";
         ui.caption.textContent = world ? "The world before frame 1." :
           "The run file begins after frame 1, so the world before it is not known.";
-        ui.event.replaceChildren(eventList(null, null));
+        ui.event.replaceChildren(eventList(null, ""));
         ui.stage.replaceChildren(world ? buildWorld(world, null) : el("p", "empty", "Step forward to frame 1."));
         if (!world && !last) ui.stage.replaceChildren(el("p", "empty", "Nothing to replay: this run has no frames."));
         return;
       }
-      var hit = locate(frames[pos - 1], world, shared);
+      var told = run.told[pos - 1];
+      var hit = place(frames[pos - 1], world, run.records[pos - 1], told[0]);
       ui.root.setAttribute("data-frame-index", String(meta.frame_index));
       ui.frame.textContent = String(meta.frame_index);
       var word = ended ? VERDICT_WORD[run.verdict.verdict] || String(run.verdict.verdict) : String(meta.status);
       ui.status.textContent = word;
       ui.status.className = "status " + word.replace(/[^A-Z]/g, "");
-      ui.caption.textContent = meta.message === undefined ? "" : String(meta.message);
-      ui.event.replaceChildren(eventList(meta.last_event, hit));
+      // The frame as the engine tells it; a frame it could not follow keeps its report's message.
+      ui.caption.textContent = told[0] || (meta.message === undefined ? "" : String(meta.message));
+      ui.event.replaceChildren(eventList(meta.last_event, told[1]));
       ui.stage.replaceChildren(buildWorld(world, hit));
       var marked = ui.stage.querySelector(".hl");
       if (marked) marked.scrollIntoView({ block: "nearest", inline: "nearest" });
@@ -411,8 +391,8 @@
   }
 
   window.OrvReplay = {
-    decodeRun: decodeRun, applyOps: applyOps, buildWorld: buildWorld, locate: locate, sharedIds: sharedIds,
-    zoneName: zoneName, eventList: eventList, verdictNode: verdictNode, mount: mount
+    decodeRun: decodeRun, applyChanges: applyChanges, buildWorld: buildWorld, place: place, eventList: eventList,
+    verdictNode: verdictNode, mount: mount
   };
   var embedded = document.getElementById("orv-run");
   var page = document.querySelector('[data-testid="viewer"]');
