@@ -11,7 +11,7 @@ from pathlib import Path
 
 import orv_session
 
-from . import __version__, files
+from . import __version__, files, puzzle
 from .files import ToolkitError, writable
 from .levels import KIND_BY_NAME, LevelError, bundled_levels, find_level, load_level, parse_level, save_level
 from .run import Run, Verdict, check_lines
@@ -55,7 +55,11 @@ def cmd_play(args) -> int:
         if path:
             writable(path, option)
     level = _level_arg(args.level)
-    run = Run(level)
+    if args.place and not level.pieces:
+        raise ToolkitError(f"--place: {level.source} has no pieces to place")
+    run = Run(level, args.place)
+    if level.pieces and not (args.jsonl or args.changes):  # whose placement the story tells
+        _note(puzzle.placement_note(level.title, run.session.placement_lines(), bool(args.place)))
     out, style = sys.stdout, Style(args.color, sys.stdout)
     recorder = importlib.import_module("orv.viewer").Recorder(run.initial()) if args.html else None
     if not (args.jsonl or args.changes):
@@ -90,6 +94,8 @@ def cmd_play(args) -> int:
             save_level(args.save, run.session, level.title, level.description)
         except OSError as err:
             raise ToolkitError(f"--save {args.save}: cannot write the level ({err.strerror or err})") from None
+        except ValueError as err:  # a puzzle whose pieces wait in the tray, after its first frame
+            raise ToolkitError(f"--save {args.save}: {err}") from None
         _note(f"Saved the world after frame {run.frame} to {args.save}.")
     if recorder is not None:
         recorder.verdict = verdict
@@ -116,6 +122,15 @@ def cmd_check(args) -> int:
                 print(json.dumps({"level": label, "verdict": "valid", "frames": 0, "reasons": []}))
             else:
                 print(f"{label}: {style('good', 'valid')} (not run)")
+            continue
+        if level.pieces:  # a puzzle: whether some placement of its pieces solves it
+            try:
+                result, line = puzzle.check_result(level.solve(), label, style)
+            except ToolkitError as err:
+                result, line = {"level": label, "verdict": "invalid", "frames": 0, "reasons": [str(err)]}, \
+                    f"{label}: {style('bad', 'INVALID')} {err}"
+            print(json.dumps(result, ensure_ascii=False) if args.json else line)
+            status = max(status, {"solvable": 0, "unsolvable": 1}.get(result["verdict"], 2))
             continue
         verdict = Run(level).finish()
         if args.json:
@@ -234,6 +249,16 @@ def _frame_count(text: str) -> int:
     return value
 
 
+def _jobs(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected a whole number of workers, found {text!r}") from None
+    if not 0 <= value <= 1024:
+        raise argparse.ArgumentTypeError(f"expected 0 (one per core) to 1024 workers, found {value}")
+    return value
+
+
 def _kind(text: str) -> str:
     if text.lower() not in {k.lower() for k in KIND_BY_NAME}:
         kinds = ", ".join(sorted({k.kind for k in KIND_BY_NAME.values()}))
@@ -261,17 +286,33 @@ def parser() -> argparse.ArgumentParser:
     play.add_argument("--until", type=_frame_count, metavar="N", help="stop after frame N")
     play.add_argument("--save", metavar="FILE", help="save the world where the run stopped as a level")
     play.add_argument("--html", metavar="FILE", help="write a replay page of the run")
+    play.add_argument("--place", metavar="ZONE", action="append",
+                      help="for a puzzle: the path of the zone to put the next piece into (once for each piece, "
+                      "in the level's order; default: where its shortest solution puts them)")
     play.set_defaults(func=cmd_play)
 
     check = sub.add_parser("check", parents=[colour], help="run levels to the end and say if each is solved",
-                           description="Run each level to its end and print a verdict line. Exit status: "
-                           "0 all solved, 1 some unsolved or stopped by the frame limit, 2 some invalid.")
+                           description="Run each level to its end and print a verdict line; of a puzzle, say "
+                           "whether some placement of its pieces solves it. Exit status: 0 all solved (or "
+                           "solvable), 1 some unsolved, unsolvable or stopped by the frame limit, 2 some invalid.")
     check.add_argument("levels", nargs="*", metavar="LEVEL", help="level files (default: the bundled campaign)")
     check.add_argument("--no-run", action="store_true", help="only check that each file is a valid level")
     check.add_argument("--json", action="store_true",
                        help='print one JSON object a level: {"level", "verdict" (solved, unsolved, limit, '
                        'invalid or valid), "frames", "reasons"}')
     check.set_defaults(func=cmd_check)
+
+    solving = sub.add_parser("solve", help="find how a puzzle's pieces can be placed to solve it",
+                             description="Try every placement of a level's pieces (each into one zone that accepts "
+                             "pieces), run each to its end and judge it. Prints how many placements solve the "
+                             "level and the shortest solution. Exit status: 0 solvable, 1 unsolvable, 2 invalid.")
+    solving.add_argument("level", metavar="LEVEL", help="a level file, or a bundled level's name or number")
+    solving.add_argument("--first", action="store_true", help="stop at the first solution in the search's order")
+    solving.add_argument("--json", action="store_true",
+                         help='print one JSON object: {"level", "verdict" (solvable, unsolvable or invalid), '
+                         '"placements" (tried), "solutions", "unique", "shortest": {"frames", "zones"} or null}')
+    solving.add_argument("--jobs", type=_jobs, default=0, metavar="N", help="workers (default: one per core)")
+    solving.set_defaults(func=lambda args: puzzle.command(args, lambda name: load_level(find_level(name))))
 
     listing = sub.add_parser("list", help="list the bundled levels with their titles")
     listing.set_defaults(func=cmd_list)

@@ -1,5 +1,6 @@
 """Writes the golden runs of the bundled campaign: one JSON Lines file per level, holding every
-report of its whole run exactly as `orv play LEVEL --jsonl` prints it.
+report of its whole run exactly as `orv play LEVEL --jsonl` prints it (a puzzle's with its shortest
+solution placed), and puzzles.json, what `orv solve --json` says of each level.
 
     python -m orv.golden tests/toolkit/golden
 
@@ -7,6 +8,7 @@ Run it only after an intended change to the engine's behaviour or to a bundled l
 review the diff of the golden files before committing them.
 """
 
+import json
 import sys
 from pathlib import Path
 
@@ -29,6 +31,9 @@ def main(argv: list[str]) -> int:
         target = folder / (level_file.name[: -len(".json")] + ".jsonl")
         write_atomic(target, golden_text(level_file))
         print(f"wrote {target}")
+    answers = {f.name: load_level(f).solve().as_dict(f.name) for f in bundled_levels()}
+    write_atomic(folder / "puzzles.json", json.dumps(answers, indent=2) + "\n")
+    print(f"wrote {folder / 'puzzles.json'}")
     return 0
 
 

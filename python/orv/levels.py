@@ -2,7 +2,8 @@
 
 A level file is a JSON object ``{"format": 1, "title", "description", "world": ZONE}`` where ZONE
 has the shape of a zone's own JSON; a bare ZONE, or one whole frame report, is accepted wherever a
-level is. The engine's own level reader reads and checks them (docs/levels.md describes the
+level is. A puzzle also lists its "pieces", agents the player puts into zones, and may name the
+zones that "accept" them. The engine's own level reader reads and checks them (docs/levels.md describes the
 format): this module finds the files, names them in messages and hands their text over.
 """
 
@@ -17,6 +18,7 @@ from pathlib import Path
 import orv_session
 
 from .files import ToolkitError, read_bytes, write_atomic
+from .puzzle import Answer, solve
 
 
 class LevelError(ToolkitError, ValueError):
@@ -51,21 +53,45 @@ KIND_BY_NAME = {k.name: k for k in KINDS} | {k.kind: k for k in KINDS}
 
 @dataclass
 class Level:
-    """A level read and checked by the engine; `session()` gives a fresh run of it."""
+    """A level read and checked by the engine; `session()` gives a fresh run of it. `pieces` names
+    a puzzle's pieces ("Plus Magician (smith)"), in the order of the file; none for a finished world."""
 
     title: str
     description: str
     source: str
     text: bytes
     _fresh: orv_session.Session | None = field(default=None, repr=False)
+    pieces: list[str] = field(default_factory=list)
+    _answer: Answer | None = field(default=None, repr=False)
 
-    def session(self) -> orv_session.Session:
-        """A session with this level loaded, before its first frame."""
+    def session(self, placement: list[str] | None = None) -> orv_session.Session:
+        """A session with this level loaded, before its first frame. A puzzle's pieces are put into
+        the zones that `placement` names by path, one for each piece, or else where its shortest
+        solution puts them; they stay in the tray when no placement solves it."""
         fresh, self._fresh = self._fresh, None
         if fresh is None:
             fresh = orv_session.Session()
             fresh.load(self.text)
+        zones = placement if placement is not None else self.solution()
+        if zones is not None:
+            try:
+                fresh.place(zones)
+            except ValueError as err:
+                raise ToolkitError(f"{self.source}: {err}") from None
         return fresh
+
+    def solve(self, first: bool = False, jobs: int = 0, keep: int = 0, progress=None) -> Answer:
+        """The solver's answer for this level's pieces (see orv.puzzle.solve)."""
+        return solve(self.text, self.source, first=first, jobs=jobs, keep=keep, progress=progress)
+
+    def solution(self) -> list[str] | None:
+        """The paths of the zones of the shortest solution, one for each piece; None for a level
+        without pieces or one that no placement solves. Found once, by a search of every placement."""
+        if not self.pieces:
+            return None
+        if self._answer is None:
+            self._answer = self.solve()
+        return self._answer.shortest["zones"] if self._answer.shortest else None
 
     def world(self) -> dict:
         """The world before frame 1, as the engine writes a zone's JSON."""
@@ -86,7 +112,7 @@ def parse_level(data, source: str = "<level>", default_title: str = "untitled") 
     except orv_session.LevelFault as fault:
         raise LevelError(source, *fault.args) from None
     title = session.title if session.title is not None else default_title
-    return Level(title, session.description, source, text, session)
+    return Level(title, session.description, source, text, session, pieces=session.pieces())
 
 
 def load_level(path) -> Level:

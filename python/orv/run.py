@@ -48,11 +48,12 @@ class Frame:
 
 
 class Run:
-    """One play-through of a level: a fresh session of it, stepped frame by frame."""
+    """One play-through of a level: a fresh session of it, stepped frame by frame. A puzzle's pieces
+    are placed as `placement` says, or as its shortest solution does (see Level.session)."""
 
-    def __init__(self, level: Level):
+    def __init__(self, level: Level, placement: list[str] | None = None):
         self.level = level
-        self.session = level.session()
+        self.session = level.session(placement)
 
     @property
     def frame(self) -> int:
