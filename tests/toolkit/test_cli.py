@@ -78,7 +78,7 @@ def test_check_verdicts_and_exit_status(tmp_path, capsys):
     invalid.write_text('{"id": "r", "agents": [{"name": "Plus Magican", "visual_id": "p"}]}')
     assert main(["check"]) == 0
     lines = capsys.readouterr().out.splitlines()
-    assert len(lines) == 10 and all(": solved in " in line for line in lines)
+    assert len(lines) == 10 and all(": solvable: 1 solution among " in line and ", unique;" in line for line in lines)
     assert main(["check", "01", BLOCKED]) == 1
     assert capsys.readouterr().out.splitlines()[1:3] == [
         "blocked.json: UNSOLVED after 2 frames:",
@@ -90,7 +90,7 @@ def test_check_verdicts_and_exit_status(tmp_path, capsys):
     assert main(["check", str(invalid), "01"]) == 2
     first, second = capsys.readouterr().out.splitlines()
     assert first.startswith(f"typo.json: INVALID {invalid}: agents[0].name: expected an agent name (")
-    assert first.endswith('found "Plus Magican"') and second == "01: solved in 4 frames"
+    assert first.endswith('found "Plus Magican"') and second == "01: solvable: 1 solution among 2 placements, unique; the shortest in 4 frames"
 
 
 def test_an_invalid_level_is_reported_without_running_or_traceback(tmp_path):
