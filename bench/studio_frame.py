@@ -7,7 +7,6 @@ Needs the web build (bash scripts/web.sh). The page's figure is a whole frame as
 it: the engine's step, reading the report, the verdict, drawing the world and a forced layout.
 """
 
-import json
 import statistics
 import subprocess
 import sys
@@ -17,8 +16,9 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import worlds  # noqa: E402
 
+import orv_session  # noqa: E402
+
 from orv import studio, viewer  # noqa: E402
-from orv.levels import level_document  # noqa: E402
 
 NODE_TIMER = """
 const engine = await require(process.argv[1])();
@@ -49,10 +49,13 @@ def main(frames: int = 20) -> int:
     engine = studio.engine_path()
     size = engine.stat().st_size
     print(f"web engine {engine}: {size:,} bytes ({size / 2**20:.2f} MiB; aim < 1 MiB)")
-    doc = level_document(json.loads(worlds.wide().to_json()), "wide", "1,000 zones, 10 charges and 3 agents each")
+    # The world's JSON read as a bare zone and written back as a level, by the engine.
+    session = orv_session.Session()
+    session.load(worlds.wide().to_json())
+    text = session.level_text("wide", "1,000 zones, 10 charges and 3 agents each")
     with tempfile.TemporaryDirectory(prefix="orv-bench-") as tmp:
         level = Path(tmp) / "wide.json"
-        level.write_text(json.dumps(doc), encoding="utf-8")
+        level.write_text(text, encoding="utf-8")
         node = subprocess.run(["node", "-e", f"(async () => {{ {NODE_TIMER} }})()", str(engine), str(level),
                                str(frames)], capture_output=True, text=True, check=True)
         print(f"wide world, one frame under node (step and JSON.parse of the report): "
@@ -62,7 +65,7 @@ def main(frames: int = 20) -> int:
         try:
             driver.set_script_timeout(600)
             studio.open_page(driver, page)
-            assert driver.execute_script("return window.orvStudio.open(arguments[0], 'wide')", doc)
+            assert driver.execute_script("return window.orvStudio.open(arguments[0], 'wide')", text)
             times = driver.execute_async_script(PAGE_TIMER, frames)
         finally:
             driver.quit()

@@ -1,29 +1,28 @@
 // Runs levels through the web engine under node, for the tests: reads a JSON list of
-// {"name", "level"} (level as text) from the file argv[3] and writes, for each level, every report
-// text of its run (until FINISHED or ERROR, both included), or the engine's refusal, and the
-// studio's verdict on the run (given the engine's exact numbers, as the page is), as one JSON list
-// to the file argv[4]. After a refusal, "kept" is the first report of the level loaded before (null when there was none).
+// {"name", "text"} or {"name", "bytes": base64} from the file argv[3] and writes, for each level, as
+// one JSON list to the file argv[4]: the engine's refusal ("error"), or the level as the engine saves
+// it before frame 1 ("saved", titled "saved" and described "by node"), then every frame of its run
+// until FINISHED or ERROR, both included ({text, record, told: [words, where]}), and the verdict.
+// "again" is the first report after a reset; after a refusal, "kept" is the first report of the
+// level loaded before (null when there was none).
 "use strict";
 const fs = require("fs");
 const createOrvEngine = require(process.argv[2]);
-const verdict = require(process.argv[5]);
 
 createOrvEngine().then((engine) => {
   const out = [];
   for (const item of JSON.parse(fs.readFileSync(process.argv[3], "utf8"))) {
-    const result = { name: item.name, texts: [], error: null, verdict: null };
+    const result = { name: item.name, error: null, saved: null, frames: [], verdict: null };
     try {
-      engine.load(item.level);
-      const initial = JSON.parse(engine.world());
-      const tracker = new verdict.Tracker(initial, engine.numbers);
+      engine.load(item.bytes !== undefined ? new Uint8Array(Buffer.from(item.bytes, "base64")) : item.text);
+      result.saved = engine.levelText("saved", "by node");
       for (;;) {
         const text = engine.step();
-        result.texts.push(text);
-        const report = JSON.parse(text);
-        tracker.add(report);
-        if (report.meta.status !== "RUNNING") break;
+        const told = engine.told();
+        result.frames.push({ text: text, record: engine.record(), told: [told.words, told.where] });
+        if (JSON.parse(text).meta.status !== "RUNNING") break;
       }
-      result.verdict = tracker.verdict();
+      result.verdict = engine.verdict();
       // A reset run starts over and writes the same first report.
       engine.reset();
       result.again = engine.step();

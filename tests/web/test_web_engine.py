@@ -1,5 +1,6 @@
-"""The web build of the engine under node: the same reports as the module, byte for byte, and the
-studio's verdict on each run against the toolkit's check."""
+"""The web build of the engine under node against the module: the same reports, records, words,
+verdicts, saved levels and refusals, byte for byte, over the campaign, the verdict cases, random
+worlds and the table of level files."""
 
 import json
 import subprocess
@@ -7,10 +8,9 @@ import sys
 from pathlib import Path
 
 import pytest
-from conftest import needs_node, random_level, run_in_node
+from conftest import LEVEL_FILES, module_run, needs_node, node_env, random_level, run_in_node
 
-from orv.levels import LevelError, bundled_levels, parse_json, parse_level
-from orv.run import run_texts
+from orv.levels import bundled_levels
 
 RANDOM_WORLDS = 300
 
@@ -104,160 +104,108 @@ def check_json(levels, folder: Path) -> list:
 
 @pytest.fixture(scope="module")
 def runs(web_engine, tmp_path_factory):
-    """[(name, node's run, the module's report texts, the check's verdict)] of the campaign, the
-    long level, the verdict cases and the random worlds."""
+    """[(name, node's run, the module's run, the check's verdict)] of the campaign, the long level,
+    the verdict cases and the random worlds."""
     levels = levels_under_test()
     node = run_in_node(web_engine, levels, tmp_path_factory.mktemp("runs"))
     assert [r["name"] for r in node] == [name for name, _ in levels]
     checked = check_json(levels, tmp_path_factory.mktemp("levels"))
-    return [(name, result, run_texts(parse_level(json.loads(text), name)), check)
-            for (name, text), result, check in zip(levels, node, checked)]
+    return [(name, result, module_run(text), check) for (name, text), result, check in zip(levels, node, checked)]
 
 
-def test_reports_match_the_module(runs):
-    for name, result, texts, _ in runs:
-        assert result["error"] is None, name
-        assert result["texts"] == texts, f"{name}: the reports differ"
-        assert result["again"] == texts[0], f"{name}: a reset run starts differently"
-
-
-def test_verdicts_match_the_check(runs):
-    """The page's verdict is the check's: the same status and every reason, worded alike, in the
-    same order."""
-    for name, result, texts, check in runs:
-        verdict = result["verdict"]
-        assert (verdict["status"], verdict["frames"]) == (check["verdict"], check["frames"]), name
-        assert verdict["reasons"] == check["reasons"], name
-    # The worlds reach every kind of ending and every kind of reason.
-    reasons = "\n".join(r for _, _, _, check in runs for r in check["reasons"])
+def test_runs_match_the_module(runs):
+    """Every frame's report, record and words, the verdict and the saved level are the module's;
+    the verdict is also what `orv check` says, which runs without writing reports."""
+    for name, result, module, check in runs:
+        assert result["error"] is None and module["error"] is None, name
+        assert result["saved"] == module["saved"], f"{name}: the saved levels differ"
+        for i, (web, native) in enumerate(zip(result["frames"], module["frames"]), 1):
+            assert web == native, f"{name}: frame {i} differs"
+        assert len(result["frames"]) == len(module["frames"]), name
+        assert result["again"] == module["frames"][0]["text"], f"{name}: a reset run starts differently"
+        assert result["verdict"] == module["verdict"], name
+        assert {k: check[k] for k in ("verdict", "frames", "reasons")} == module["verdict"], name
+    # The worlds reach every kind of ending, of reason and of frame.
+    reasons = "\n".join(r for _, _, module, _ in runs for r in module["verdict"]["reasons"])
     for words in ("carried off unopened when", "never had the turn", "did not open when it last had the turn",
                   "held no charges to weigh", "total inf,", "total -inf,", "total nan,", "/", "[2]",
-                  "is held by", "could not act", "is empty", "is left with",
-                  "zones still to fold: ", "the event of frame"):
-        if words == "the event of frame":
-            assert words not in reasons  # every event of the engine's runs follows from its world
-        else:
-            assert words in reasons, words
-    assert "NaN or" not in reasons  # both judge with the engine's own numbers
-    assert {check["verdict"] for _, _, _, check in runs} == {"solved", "unsolved", "limit"}
+                  "is held by", "could not act", "is empty", "is left with", "zones still to fold: "):
+        assert words in reasons, words
+    assert "the event of frame" not in reasons  # every event of the engine's runs follows from its world
+    assert {module["verdict"]["verdict"] for _, _, module, _ in runs} == {"solved", "unsolved", "limit"}
+    actions = {frame["record"]["action"] for _, _, module, _ in runs for frame in module["frames"]}
+    assert actions == {"cast", "fold", "finish", None}  # None: the frame limit's report
 
 
 @pytest.mark.parametrize("case", range(len(VERDICT_CASES)))
 def test_verdict_cases(runs, case):
     _, status, reasons = VERDICT_CASES[case]
-    name, result, _, check = runs[len(bundled_levels()) + 1 + case]
+    name, result, _, _ = runs[len(bundled_levels()) + 1 + case]
     assert name == f"case {case}"
-    assert (check["verdict"], check["reasons"]) == (status, reasons)
-    assert (result["verdict"]["status"], result["verdict"]["reasons"]) == (status, reasons)
+    assert (result["verdict"]["verdict"], result["verdict"]["reasons"]) == (status, reasons)
 
 
-def test_campaign_is_solved_in_the_page_as_by_the_check(runs):
-    campaign = [(name, result, texts) for name, result, texts, _ in runs if name.endswith(".json")]
+def test_campaign_is_solved_in_the_web_engine(runs):
+    campaign = [(name, result) for name, result, _, _ in runs if name.endswith(".json")]
     assert len(campaign) == len(bundled_levels())
-    for name, result, texts in campaign:
-        assert result["verdict"]["text"] == f"solved in {len(texts)} frames", name
+    for name, result in campaign:
+        assert result["verdict"] == {"verdict": "solved", "frames": len(result["frames"]), "reasons": []}, name
 
 
 def test_frame_limit_is_said_as_the_check_says_it(runs):
-    name, result, texts, check = runs[len(bundled_levels())]
-    assert name == "long" and len(texts) == 1001  # the 1,001st report says the run stopped
+    name, result, _, check = runs[len(bundled_levels())]
+    assert name == "long" and len(result["frames"]) == 1001  # the 1,001st report says the run stopped
     assert result["verdict"]["reasons"] == check["reasons"] == [
         "the engine stops every run at 1,000 frames",
         "7 zones still to fold: busy, root/s[1], root/s[2], root/s[3], root/s[4] and 2 more"]
 
 
-REFUSALS = [
-    ("{", "expected valid JSON"),
-    ('{"id": 3}', "id: expected a string, found 3"),
-    ('{"format": 2, "world": {"id": "r"}}', "format: expected 1, found 2"),
-    ('{"id": "r", "colour": 1}', 'colour: expected one of the keys'),
-    ('{"id": "r", "charges": [{"magnitude": "x", "polarity": "positive", "visual_id": "c"}]}',
-     'charges[0].magnitude: expected a number (or null for NaN), found "x"'),
-    ('{"id": "r", "charges": [{"magnitude": 1, "polarity": "up", "visual_id": "c"}]}', 'charges[0].polarity'),
-    ('{"id": "r", "agents": [{"name": "wizard", "visual_id": "w"}]}', 'agents[0].name: expected an agent name'),
-    ('{"id": "r", "agents": [{"name": "judge", "visual_id": "j", "target_value": 1, "rule": "=="}]}',
-     'agents[0].rule: expected "<", ">", "<=" or ">=", found "=="'),
-    ('{"id": "r", "agents": [{"name": "equals", "visual_id": "j"}]}', 'agents[0].target_value: expected the key'),
-    ('{"id": "r", "agents": [{"name": "plus", "visual_id": "p", "priority": 3}]}', "priority: expected 10"),
-    ('{"id": "r", "sub_environments": [{"id": "s", "sub_environments": [7]}]}',
-     "sub_environments[0].sub_environments[0]: expected a zone object, found 7"),
-    ('[1]', "(top level): expected a level object"),
-    ('{"id": "r", "charges": [{"magnitude": 1, "magnitude": 2, "polarity": "positive", "visual_id": "c"}]}',
-     'expected each key once in every object, found "magnitude" twice'),
-]
-
-
-def test_refused_levels_say_why_and_keep_the_loaded_one(web_engine, tmp_path):
+def test_level_files_are_read_as_the_module_reads_them(web_engine, tmp_path):
+    """Each file of the table, given as its bytes: refused with the module's message (the level
+    loaded before stays), or read, saved and run as the module does."""
     good = json.dumps({"format": 1, "world": zone("root", [5], [gate()])})
-    levels = [("good", good)] + [(str(i), level) for i, (level, _) in enumerate(REFUSALS)] + [("good", good)]
+    levels = [("good", good)]
+    for stem, data, _ in LEVEL_FILES:
+        levels += [(stem, data), ("good", good)]
     runs = run_in_node(web_engine, levels, tmp_path)
-    assert runs[0]["error"] is None and runs[-1]["error"] is None
-    for (level, message), result in zip(REFUSALS, runs[1:-1]):
-        assert result["error"] is not None and message in result["error"], level
-        assert result["kept"] == runs[0]["texts"][0]
-        with pytest.raises(LevelError):  # the toolkit refuses the same level
-            parse_level(parse_json(level, "level"))
+    first = runs[0]["frames"][0]["text"]
+    for (stem, data, says), result in zip(LEVEL_FILES, runs[1::2]):
+        module = module_run(data)
+        if says is None:
+            assert result["error"] is None and module["error"] is None, stem
+            assert result["saved"] == module["saved"], stem
+            assert [f["text"] for f in result["frames"]] == [f["text"] for f in module["frames"]], stem
+        else:
+            assert result["error"] == module["error"], stem
+            assert says in result["error"] and "\n" not in result["error"], stem
+            assert result["kept"] == first, stem
+    assert all(r["error"] is None for r in runs[::2])
 
 
 def test_deep_world_is_refused_without_harm(web_engine, tmp_path):
-    """One level past the 10,000 that the module writes is refused with the module's words, and the
-    engine keeps working."""
-    import orv_engine as oe
+    """A world nested past the 10,000 levels that the engine writes is read and saved, its frame's
+    report refused with the module's words, and the engine keeps working."""
+    import orv_session
 
     leaf = '{"id":"leaf","charges":[{"magnitude":1,"polarity":"positive","visual_id":"c"}]}'
     deep = '{"id":"z","sub_environments":[' * 5000 + leaf + "]}" * 5000
     runs = run_in_node(web_engine, [("deep", deep), ("small", json.dumps({"format": 1, "world": zone("r", [1])}))],
                        tmp_path)
-    root = chain = oe.Environment("z")
-    for _ in range(4999):
-        chain.add_sub_environment(sub := oe.Environment("z"))
-        chain = sub
-    chain.add_sub_environment(bottom := oe.Environment("leaf"))
-    bottom.add_charge(1, oe.POSITIVE, "c")
+    session = orv_session.Session()
+    session.load(deep)
+    assert runs[0]["saved"] == session.level_text("saved", "by node")
     with pytest.raises(ValueError) as refused:
-        root.to_json()
-    assert str(refused.value) in runs[0]["error"]
-    assert runs[1]["error"] is None and runs[1]["verdict"]["status"] == "solved"
-
-
-def test_numbers_are_written_as_the_check_writes_them(tmp_path):
-    """The page's verdict prints totals and targets with the toolkit's number format."""
-    import math
-    import random
-    import subprocess
-
-    from conftest import node_env
-
-    from orv import studio
-    from orv.run import number
-
-    NODE = needs_node()
-    rng = random.Random(7)
-    values = [0.0, -0.0, 1.0, -3.0, 0.5, 1e-5, 1.23456789e-5, 9.999995e5, 999999.4, 1e15, 1e16, -2.5e-300,
-              123456.5, 1234567.0, 0.1 + 0.2, math.inf, -math.inf, math.nan, None]
-    values += [rng.uniform(-1e7, 1e7) for _ in range(200)] + [10 ** rng.uniform(-12, 20) for _ in range(200)]
-    verdict = Path(studio.__file__).parent / "studio" / "verdict.js"
-    data = tmp_path / "values.json"
-    # JSON has no NaN or infinities: they travel as strings.
-    data.write_text(json.dumps([v if v is None or math.isfinite(v) else str(v) for v in values]))
-    script = ("const v = require(process.argv[1]);"
-              "const xs = JSON.parse(require('fs').readFileSync(process.argv[2], 'utf8'));"
-              "console.log(JSON.stringify(xs.map(x => v.number(typeof x === 'string' ? Number(x.replace('inf', 'Infinity')"
-              ".replace('nan', 'NaN')) : x))));")
-    out = subprocess.run([NODE, "-e", script, str(verdict), str(data)], capture_output=True, text=True,
-                         check=True, env=node_env())
-    assert json.loads(out.stdout) == [number(v) for v in values]
+        session.step()
+    assert runs[0]["error"] == str(refused.value) and "nested" in runs[0]["error"]
+    assert runs[1]["error"] is None and runs[1]["verdict"]["verdict"] == "solved"
 
 
 def test_calls_before_any_level_say_so(web_engine):
-    import subprocess
-
-    from conftest import node_env
-
     NODE = needs_node()
     script = ("require(process.argv[1])().then(e => { const out = [];"
-              "for (const call of ['step', 'world', 'reset']) { try { e[call](); out.push('no error'); }"
-              "  catch (err) { out.push(err.message); } }"
+              "for (const call of ['step', 'world', 'reset', 'verdict', 'levelText', 'numbers']) {"
+              "  try { e[call](); out.push('no error'); } catch (err) { out.push(err.message); } }"
+              "out.push(e.record().action, e.told().words, e.kinds().length);"
               "e.load('{\"id\": \"r\"}'); out.push(JSON.parse(e.step()).meta.status);"
               "console.log(JSON.stringify(out)); });")
     out = subprocess.run([NODE, "-e", script, str(web_engine)], capture_output=True, text=True, check=True,
@@ -266,4 +214,8 @@ def test_calls_before_any_level_say_so(web_engine):
         "no level is loaded: load one before stepping",
         "no level is loaded: load one before asking for its world",
         "no level is loaded: load one before resetting",
+        "no level is loaded: load one before asking for a verdict",
+        "no level is loaded: load one before saving its world",
+        "no level is loaded: load one before asking for its numbers",
+        None, "", 13,
         "FINISHED"]

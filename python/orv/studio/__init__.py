@@ -1,8 +1,9 @@
 """The studio: one self-contained page that builds, plays and checks a level with the engine itself.
 
 `render_html(level)` inlines the web build of the engine (one JavaScript file with the WebAssembly
-inside, made by ``bash scripts/web.sh``), the replay viewer's drawing, the studio's verdict and
-editor, and every bundled level; the page loads nothing from the network. `orv studio` writes it.
+inside, made by ``bash scripts/web.sh``), the replay viewer's drawing, the studio's editor, and
+every bundled level as the engine writes levels; the engine reads, runs, tells, judges and saves
+them in the page, which loads nothing from the network. `orv studio` writes it.
 
     python -m orv.studio [LEVEL] [--html FILE] [--screenshot PNG] [--frames N]
 
@@ -107,7 +108,7 @@ def screenshot(html_path, png_path, frames: int = 0, width: int = 1280, height: 
     """Opens a studio page in headless Chromium, steps `frames` frames and saves a PNG of it."""
     import tempfile
 
-    from .viewer import launch_browser
+    from ..viewer import launch_browser
 
     png_path = Path(png_path)
     with tempfile.TemporaryDirectory(prefix="orv-chromium-") as profile:
@@ -149,7 +150,3 @@ def main(argv=None) -> int:
         if path:
             print(f"wrote {path}")
     return 0
-
-
-if __name__ == "__main__":
-    sys.exit(main())

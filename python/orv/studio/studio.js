@@ -1,34 +1,32 @@
 // The studio: builds, plays and checks a level with the engine itself (its web build, inline in
-// this page). The level being edited lives here as its JSON; every edit loads it into the engine
-// again, and the run starts over. Worlds are drawn with the replay viewer's functions.
+// this page). The engine reads every level the page opens and writes every level it saves; the
+// page keeps the level being edited as the engine wrote it, and every edit gives it to the engine
+// again, so the run starts over. Each frame is placed, told and judged by the engine; worlds are
+// drawn with the replay viewer's functions.
 (function () {
   "use strict";
 
-  var KINDS = [
-    ["plus", "Plus Magician"], ["minus", "Minus Magician"], ["multiply", "Multiply Magician"],
-    ["divide", "Divide Magician"], ["power", "Power Sorcerer"], ["root", "The Extractor"],
-    ["abs", "The Purifier"], ["factorial", "The Replicator"], ["modulo", "The Scavenger"],
-    ["log", "The Architect"], ["chronomancer", "Chronomancer"], ["equals", "Equals Gate"], ["judge", "The Judge"]
-  ];
   var SIGN = { positive: "+", negative: "\u2212", neutral: "~" };
 
   function hook(id) { return document.querySelector('[data-testid="' + id + '"]'); }
   var ui = {};
   ["studio", "title", "frame", "status", "level-select", "open-file", "save-level", "save-run", "reset", "back",
-   "step", "play", "speed", "verdict", "caption", "error", "world", "level-title", "level-description",
+   "step", "play", "speed", "verdict-box", "caption", "where", "error", "world", "level-title", "level-description",
    "zone-select", "zone-id", "rename-zone", "remove-zone", "new-zone-id", "add-zone", "charge-list",
    "charge-magnitude", "charge-polarity", "charge-visual", "add-charge", "agent-list", "agent-kind",
    "agent-visual", "agent-target", "agent-rule", "add-agent"].forEach(function (id) { ui[id] = hook(id); });
 
+  // The bundled levels and the one to open first: {name, text}, texts as the engine writes levels.
   var levels = JSON.parse(document.getElementById("orv-levels").textContent);
   var start = JSON.parse(document.getElementById("orv-start").textContent);
   var engine = null;
-  var level = null;      // {format, title, description, world}: what the designer edits
+  var kinds = [];        // the engine's agent kinds: {kind, className, name, priority, gate, takesRule, method}
+  var level = null;      // {format, title, description, world}: what the designer edits (see modelText)
+  var loadedText = null; // the level text that the engine holds for `level`
   var chosen = [];       // path (sub-zone indices) of the zone being edited
   var initial = null;    // the world before frame 1, as the engine wrote it
-  var reports = [];      // parsed reports of the run so far
+  var reports = [];      // parsed reports of the run so far; the engine stands at their last frame
   var texts = [];        // the same, as the engine wrote them
-  var tracker = null;
   var timer = null;
 
   function el(tag, cls, text) {
@@ -43,6 +41,8 @@
     ui.error.textContent = text || "";
   }
 
+  function listOf(value) { return Array.isArray(value) ? value : []; }
+
   // ------------------------------------------------------------------ the level
 
   function zoneAt(path) {
@@ -51,83 +51,151 @@
     return zone;
   }
 
-  // A level document from a level, a bare zone or a frame report; lists filled in.
-  function asLevel(doc, fallbackTitle) {
-    var world = doc && (doc.format !== undefined || doc.world !== undefined) ? doc.world : doc;
-    var out = {
-      format: 1,
-      title: doc && typeof doc.title === "string" ? doc.title : fallbackTitle,
-      description: doc && typeof doc.description === "string" ? doc.description : "",
-      world: JSON.parse(JSON.stringify(world))
-    };
-    if (out.world && typeof out.world === "object") delete out.world.meta;
-    var stack = [out.world];
-    while (stack.length) {
-      var zone = stack.pop();
-      if (!zone || typeof zone !== "object") continue;
-      ["charges", "agents", "sub_environments"].forEach(function (key) { if (zone[key] === undefined) zone[key] = []; });
-      if (Array.isArray(zone.sub_environments)) zone.sub_environments.forEach(function (z) { stack.push(z); });
-    }
-    return out;
+  // A magnitude or target of the level: a number as JSON.parse read it from the engine's text
+  // (-0 included), or the engine's string for a value JSON has no number for ("inf", "-inf", "nan").
+  function numberToken(value) {
+    if (typeof value === "string" || value === null) return JSON.stringify(value);
+    if (Object.is(value, -0)) return "-0.0";
+    if (!isFinite(value)) return JSON.stringify(isNaN(value) ? "nan" : value > 0 ? "inf" : "-inf");
+    return String(value);  // the shortest text that reads back as the same number
   }
 
-  function levelText() { return JSON.stringify(level, null, 2) + "\n"; }
+  function shownNumber(value) {
+    if (value === null) return "nan";
+    return Object.is(value, -0) ? "-0" : String(value);
+  }
 
-  // Gives the engine a level and reads its world back (the engine refuses worlds it cannot write).
-  // On a refusal the engine gets the current level again, and the message is thrown.
-  function loadIntoEngine(candidate) {
+  // A charge or an agent: its members as the engine wrote them, and those the editor gave it.
+  function itemToken(item) {
+    return "{" + Object.keys(item).map(function (key) {
+      var value = item[key];
+      return JSON.stringify(key) + ": " + (typeof value === "number" ? numberToken(value) : JSON.stringify(value));
+    }).join(", ") + "}";
+  }
+
+  var LISTS = { charges: true, agents: true, sub_environments: true };
+
+  // The edited level as a level file for the engine, every number exactly as the engine gave it.
+  // Written with a stack of its own, so that any depth of zones is written.
+  function modelText(model) {
+    var out = ['{"format": 1, "title": ', JSON.stringify(model.title), ', "description": ',
+               JSON.stringify(model.description), ', "world": '];
+    var stack = [model.world];
+    while (stack.length) {
+      var item = stack.pop();
+      if (typeof item === "string") { out.push(item); continue; }
+      out.push("{");
+      Object.keys(item).forEach(function (key) {  // the zone's own members: its id, its freeze flag
+        if (!LISTS[key]) out.push(JSON.stringify(key), ": ", JSON.stringify(item[key]), ", ");
+      });
+      out.push('"charges": [', listOf(item.charges).map(itemToken).join(", "),
+               '], "agents": [', listOf(item.agents).map(itemToken).join(", "), '], "sub_environments": [');
+      stack.push("]}");
+      var subs = listOf(item.sub_environments);
+      for (var k = subs.length - 1; k >= 0; k--) {
+        stack.push(subs[k]);
+        if (k) stack.push(", ");
+      }
+    }
+    out.push("}\n");
+    return out.join("");
+  }
+
+  // Gives the engine a level text (a string or a file's bytes) and returns its world's JSON, since
+  // the engine refuses to write a world nested too deep. A refused text leaves the engine as it
+  // was; for a world it cannot write, the engine is given the current level again. The engine's
+  // message is thrown.
+  function loadIntoEngine(text) {
+    engine.load(text);
     try {
-      engine.load(JSON.stringify(candidate));
-      JSON.parse(engine.world());
+      return engine.world();
     } catch (err) {
-      if (level) engine.load(JSON.stringify(level));
+      restoreEngine();
       throw err;
     }
   }
 
-  // Opens `doc`; the studio keeps its current level when the engine refuses it.
-  function openLevel(doc, fallbackTitle) {
-    var candidate = asLevel(doc, fallbackTitle);
+  // The engine back on the current level, at the frame shown.
+  function restoreEngine() {
+    if (loadedText === null) return;
+    engine.load(loadedText);
+    stepEngine(reports.length);
+  }
+
+  function stepEngine(frames) {
+    for (var i = 0; i < frames; i++) engine.step();
+  }
+
+  // Opens a level text (a string, or a file's bytes); the studio keeps its current level when the
+  // engine refuses it, and says why in the engine's words.
+  function openText(text, fallbackTitle) {
+    var world, saved;
     try {
-      loadIntoEngine(candidate);
+      world = loadIntoEngine(text);
     } catch (err) {
       showError("The level was not opened: " + err.message);
       return false;
     }
-    level = candidate;
+    try {
+      // The engine has read the text, so it is one JSON document: a level, a bare zone or a report.
+      var doc = JSON.parse(typeof text === "string" ? text : new TextDecoder().decode(text));
+      saved = engine.levelText(typeof doc.title === "string" ? doc.title : fallbackTitle,
+                               typeof doc.description === "string" ? doc.description : "");
+    } catch (err) {
+      restoreEngine();
+      showError("The level was not opened: " + err.message);
+      return false;
+    }
+    level = JSON.parse(saved);
+    loadedText = saved;
     chosen = [];
-    restart();
+    restart(world);
     return true;
   }
 
   // After an edit: the run starts over on the changed level, or the edit is taken back.
   function edit(change) {
-    var before = JSON.stringify(level), path = chosen.slice();
+    var path = chosen.slice();
     var message = change();
     if (message) { showError(message); return; }
-    var changed = level;
-    level = JSON.parse(before);
+    var text = modelText(level), world;
     try {
-      loadIntoEngine(changed);
+      world = loadIntoEngine(text);
     } catch (err) {
+      var title = level.title, description = level.description;
+      level = JSON.parse(loadedText);
+      level.title = title;
+      level.description = description;
       chosen = path;
       showError("The edit was not applied: " + err.message);
       drawEditor();
       return;
     }
-    level = changed;
-    restart();
+    loadedText = text;
+    restart(world);
+  }
+
+  // The level as the engine writes it: its world before frame 1, which the engine is taken back
+  // to and then brought again to the frame shown.
+  function savedLevelText() {
+    var shown = reports.length;
+    if (shown) engine.reset();
+    try {
+      return engine.levelText(level.title, level.description);
+    } finally {
+      stepEngine(shown);
+    }
   }
 
   // ------------------------------------------------------------------ the run
 
-  function restart() {
+  // The run from its start; `world` is the engine's world before frame 1 when the caller has it.
+  function restart(world) {
     stop();
     engine.reset();
-    initial = JSON.parse(engine.world());
+    initial = JSON.parse(typeof world === "string" ? world : engine.world());
     reports = [];
     texts = [];
-    tracker = new window.OrvVerdict.Tracker(initial, engine.numbers);
     showError("");
     draw(true);
   }
@@ -138,13 +206,20 @@
 
   function advance() {
     var text = engine.step();
-    var report = JSON.parse(text);
+    reports.push(JSON.parse(text));
     texts.push(text);
-    reports.push(report);
-    tracker.add(report);
   }
 
-  // One frame forward; false when the engine refused it.
+  // Runs the level again from its start up to `frames` frames.
+  function replay(frames) {
+    engine.reset();
+    reports = [];
+    texts = [];
+    while (reports.length < frames) advance();
+  }
+
+  // One frame forward; false when the engine refused it. A frame whose report is lost may still
+  // have been applied, so the run is replayed up to the frame shown, where the engine stands again.
   function step() {
     if (ended()) return true;
     var ok = true;
@@ -154,6 +229,11 @@
       stop();
       showError("The engine stopped: " + err.message);
       ok = false;
+      try {
+        replay(reports.length);
+      } catch (again) {
+        showError("The engine stopped: " + again.message);
+      }
     }
     draw(false);
     return ok;
@@ -162,14 +242,9 @@
   // One frame back: the run is replayed from the start up to the frame before.
   function back() {
     stop();
-    var target = reports.length - 1;
-    if (target < 0) return;
-    engine.reset();
-    reports = [];
-    texts = [];
-    tracker = new window.OrvVerdict.Tracker(initial, engine.numbers);
+    if (!reports.length) return;
     try {
-      while (reports.length < target) advance();
+      replay(reports.length - 1);
     } catch (err) {
       showError("The engine stopped: " + err.message);
     }
@@ -202,21 +277,32 @@
 
   // ------------------------------------------------------------------ drawing
 
+  // How the run stands, as the engine judges it: the viewer's verdict once the run has ended.
+  function verdictNode() {
+    var verdict = engine.verdict();
+    if (verdict.verdict !== "paused") return window.OrvReplay.verdictNode(verdict);
+    var running = verdict.frames > 0;
+    var node = el("p", "verdict " + (running ? "running" : "ready"), running ? "running, frame " + verdict.frames : "not run yet");
+    node.setAttribute("data-testid", "verdict");
+    node.setAttribute("data-verdict", running ? "running" : "ready");
+    return node;
+  }
+
   // Draws the current frame; `withEditor` also the editor (only the level's edits change it).
   function draw(withEditor) {
     var current = reports.length ? reports[reports.length - 1] : initial;
     var before = reports.length > 1 ? reports[reports.length - 2] : initial;
-    var replay = window.OrvReplay;
-    var hit = reports.length ? replay.locate(before, current, replay.sharedIds(initial)) : null;
-    ui.world.replaceChildren(replay.buildWorld(current, hit));
+    var told = reports.length ? engine.told() : { words: "", where: "" };
+    var hit = reports.length ? window.OrvReplay.place(before, current, engine.record(), told.words) : null;
+    ui.world.replaceChildren(window.OrvReplay.buildWorld(current, hit));
     var meta = current.meta || { frame_index: 0, status: "READY", message: "Before frame 1: edit the level, then step or play." };
     ui.frame.textContent = String(meta.frame_index);
     ui.status.textContent = meta.status;
     ui.status.className = "status " + meta.status;
-    ui.caption.textContent = meta.message;
-    var verdict = tracker.verdict();
-    ui.verdict.textContent = verdict.text;
-    ui.verdict.setAttribute("data-status", verdict.status);
+    // The frame as the engine tells it; a frame it could not follow keeps its report's message.
+    ui.caption.textContent = told.words || meta.message;
+    ui.where.textContent = told.where;
+    ui["verdict-box"].replaceChildren(verdictNode());
     ui.studio.setAttribute("data-frames", String(reports.length));
     ui.title.textContent = level.title;
     document.title = "orv studio \u2013 " + level.title;
@@ -225,12 +311,6 @@
       if (mark) mark.className += " chosen";
     }
     if (withEditor) drawEditor();
-  }
-
-  function zoneLabel(path) {
-    var zone = level.world, names = [zone.id];
-    path.forEach(function (i) { zone = zone.sub_environments[i]; names.push(zone.id); });
-    return names.join(" / ");
   }
 
   function removeButton(testid, action) {
@@ -242,18 +322,28 @@
     return button;
   }
 
+  function kindOf(value) {
+    return kinds.filter(function (k) { return k.kind === value; })[0] || null;
+  }
+
+  var SHOWN_DEPTH = 12;  // indentation steps and path ids shown in the zone list
+
   function drawEditor() {
     ui["level-title"].value = level.title;
     ui["level-description"].value = level.description;
     var options = document.createDocumentFragment();
-    var stack = [[level.world, []]];
+    // [zone, path, the ids along the path (the last SHOWN_DEPTH)]
+    var stack = [[level.world, [], [String(level.world.id)]]];
     while (stack.length) {
-      var item = stack.pop();
-      var option = el("option", null, "\u00a0\u00a0".repeat(item[1].length) + zoneLabel(item[1]).split(" / ").pop());
+      var item = stack.pop(), depth = item[1].length;
+      var option = el("option", null, "\u00a0\u00a0".repeat(Math.min(depth, SHOWN_DEPTH)) + String(item[0].id));
       option.value = item[1].join("/");
-      option.title = zoneLabel(item[1]);
+      option.title = (depth >= SHOWN_DEPTH ? "\u2026 / " : "") + item[2].join(" / ");
       options.appendChild(option);
-      for (var k = item[0].sub_environments.length - 1; k >= 0; k--) stack.push([item[0].sub_environments[k], item[1].concat([k])]);
+      var subs = listOf(item[0].sub_environments);
+      for (var k = subs.length - 1; k >= 0; k--) {
+        stack.push([subs[k], item[1].concat([k]), item[2].slice(-(SHOWN_DEPTH - 1)).concat([String(subs[k].id)])]);
+      }
     }
     ui["zone-select"].replaceChildren(options);
     ui["zone-select"].value = chosen.join("/");
@@ -262,11 +352,10 @@
     ui["remove-zone"].disabled = chosen.length === 0;
 
     var charges = document.createDocumentFragment();
-    zone.charges.forEach(function (c, i) {
+    listOf(zone.charges).forEach(function (c, i) {
       var row = el("li");
       row.setAttribute("data-testid", "charge-item");
-      var m = c.magnitude === null ? "NaN" : String(c.magnitude);
-      row.appendChild(el("span", null, (SIGN[c.polarity] || "?") + m + " " + c.polarity + " \u00b7 " + c.visual_id));
+      row.appendChild(el("span", null, (SIGN[c.polarity] || "?") + shownNumber(c.magnitude) + " " + c.polarity + " \u00b7 " + c.visual_id));
       row.appendChild(removeButton("remove-charge", function () {
         edit(function () { zoneAt(chosen).charges.splice(i, 1); });
       }));
@@ -275,10 +364,10 @@
     ui["charge-list"].replaceChildren(charges);
 
     var agents = document.createDocumentFragment();
-    zone.agents.forEach(function (a, i) {
+    listOf(zone.agents).forEach(function (a, i) {
       var row = el("li");
       row.setAttribute("data-testid", "agent-item");
-      var test = a.target_value !== undefined ? " " + (a.rule || "=") + " " + (a.target_value === null ? "NaN" : a.target_value) : "";
+      var test = a.target_value !== undefined ? " " + (a.rule || "=") + " " + shownNumber(a.target_value) : "";
       row.appendChild(el("span", null, a.name + " (" + a.visual_id + ")" + test));
       row.appendChild(removeButton("remove-agent", function () {
         edit(function () { zoneAt(chosen).agents.splice(i, 1); });
@@ -286,9 +375,9 @@
       agents.appendChild(row);
     });
     ui["agent-list"].replaceChildren(agents);
-    var kind = ui["agent-kind"].value;
-    ui["agent-target"].disabled = kind !== "equals" && kind !== "judge";
-    ui["agent-rule"].disabled = kind !== "judge";
+    var kind = kindOf(ui["agent-kind"].value);
+    ui["agent-target"].disabled = !(kind && kind.gate);
+    ui["agent-rule"].disabled = !(kind && kind.takesRule);
   }
 
   // ------------------------------------------------------------------ editing
@@ -306,27 +395,32 @@
     return { value: text };
   }
 
+  // The lists of a zone that the engine's level text may leave out, made present for an edit.
+  function lists(zone) {
+    ["charges", "agents", "sub_environments"].forEach(function (key) { if (!Array.isArray(zone[key])) zone[key] = []; });
+    return zone;
+  }
+
   function addCharge() {
     var magnitude = readNumber(ui["charge-magnitude"], "magnitude");
     var visual = readText(ui["charge-visual"], "charge visual id");
     edit(function () {
       if (magnitude.error || visual.error) return magnitude.error || visual.error;
-      zoneAt(chosen).charges.push({ magnitude: magnitude.value, polarity: ui["charge-polarity"].value, visual_id: visual.value });
+      lists(zoneAt(chosen)).charges.push({ magnitude: magnitude.value, polarity: ui["charge-polarity"].value, visual_id: visual.value });
     });
   }
 
   function addAgent() {
-    var kind = ui["agent-kind"].value;
-    var name = KINDS.filter(function (k) { return k[0] === kind; })[0][1];
+    var kind = kindOf(ui["agent-kind"].value);
     var visual = readText(ui["agent-visual"], "agent visual id");
-    var gate = kind === "equals" || kind === "judge";
-    var target = gate ? readNumber(ui["agent-target"], "gate target") : {};
+    var target = kind && kind.gate ? readNumber(ui["agent-target"], "gate target") : {};
     edit(function () {
+      if (!kind) return "agent kind: expected one of the engine's kinds, found " + JSON.stringify(ui["agent-kind"].value);
       if (visual.error || target.error) return visual.error || target.error;
-      var agent = { name: name, visual_id: visual.value };
-      if (gate) agent.target_value = target.value;
-      if (kind === "judge") agent.rule = ui["agent-rule"].value;
-      zoneAt(chosen).agents.push(agent);
+      var agent = { name: kind.name, visual_id: visual.value };
+      if (kind.gate) agent.target_value = target.value;
+      if (kind.takesRule) agent.rule = ui["agent-rule"].value;
+      lists(zoneAt(chosen)).agents.push(agent);
     });
   }
 
@@ -334,7 +428,7 @@
     var id = readText(ui["new-zone-id"], "sub-zone id");
     edit(function () {
       if (id.error) return id.error;
-      var zone = zoneAt(chosen);
+      var zone = lists(zoneAt(chosen));
       zone.sub_environments.push({ id: id.value, charges: [], agents: [], sub_environments: [] });
       chosen = chosen.concat([zone.sub_environments.length - 1]);
       ui["new-zone-id"].value = "";
@@ -374,22 +468,16 @@
     return (level.title || "level").toLowerCase().replace(/[^a-z0-9]+/g, "_").replace(/^_+|_+$/g, "") || "level";
   }
 
+  // A file is handed to the engine byte for byte: it alone says what is wrong with one.
   function openFile() {
     var file = ui["open-file"].files[0];
     if (!file) return;
     var reader = new FileReader();
     reader.onload = function () {
-      var doc;
-      try {
-        doc = JSON.parse(String(reader.result));
-      } catch (err) {
-        showError(file.name + ": expected a level (JSON), found invalid JSON: " + err.message);
-        return;
-      }
-      if (openLevel(doc, file.name.replace(/\.json$/i, ""))) ui["level-select"].value = "";
+      if (openText(new Uint8Array(reader.result), file.name.replace(/\.json$/i, ""))) ui["level-select"].value = "";
     };
     reader.onerror = function () { showError(file.name + ": the file could not be read"); };
-    reader.readAsText(file);
+    reader.readAsArrayBuffer(file);
     ui["open-file"].value = "";
   }
 
@@ -401,25 +489,34 @@
     custom.value = "";
     pick.appendChild(custom);
     levels.forEach(function (entry, i) {
-      var option = el("option", null, entry.name + " \u2013 " + entry.level.title);
+      var option = el("option", null, entry.name + " \u2013 " + JSON.parse(entry.text).title);
       option.value = String(i);
       pick.appendChild(option);
     });
     ui["level-select"].replaceChildren(pick);
-    var kinds = document.createDocumentFragment();
-    KINDS.forEach(function (k) {
-      var option = el("option", null, k[1]);
-      option.value = k[0];
-      kinds.appendChild(option);
+    var choices = document.createDocumentFragment();
+    kinds.forEach(function (k) {
+      var option = el("option", null, k.name);
+      option.value = k.kind;
+      choices.appendChild(option);
     });
-    ui["agent-kind"].replaceChildren(kinds);
+    ui["agent-kind"].replaceChildren(choices);
 
     ui["level-select"].addEventListener("change", function () {
       var i = ui["level-select"].value;
-      if (i !== "") openLevel(levels[Number(i)].level, levels[Number(i)].name);
+      if (i !== "") openText(levels[Number(i)].text, levels[Number(i)].name);
     });
     ui["open-file"].addEventListener("change", openFile);
-    ui["save-level"].addEventListener("click", function () { save(fileStem() + ".json", levelText(), "application/json"); });
+    ui["save-level"].addEventListener("click", function () {
+      var text;
+      try {
+        text = savedLevelText();
+      } catch (err) {
+        showError("The level was not saved: " + err.message);
+        return;
+      }
+      save(fileStem() + ".json", text, "application/json");
+    });
     ui["save-run"].addEventListener("click", function () {
       save(fileStem() + ".jsonl", texts.map(function (t) { return t + "\n"; }).join(""), "application/x-ndjson");
     });
@@ -450,25 +547,24 @@
     ui["add-agent"].addEventListener("click", addAgent);
   }
 
-  wire();
   window.createOrvEngine().then(function (module) {
     engine = module;
-    if (!openLevel(start.level, start.name)) {
-      openLevel(levels[0].level, levels[0].name);
-    }
-    var index = levels.map(function (entry) { return JSON.stringify(entry.level); }).indexOf(JSON.stringify(start.level));
+    kinds = engine.kinds();
+    wire();
+    if (!openText(start.text, start.name)) openText(levels[0].text, levels[0].name);
+    var index = levels.map(function (entry) { return entry.text; }).indexOf(start.text);
     ui["level-select"].value = index >= 0 ? String(index) : "";
     ui.studio.setAttribute("data-ready", "true");
-  }, function (err) {
+  }).catch(function (err) {
     showError("The engine did not start: " + (err && err.message ? err.message : err));
   });
 
   // For scripts that drive the page (tests, benchmarks): the level and the run as files hold them.
   window.orvStudio = {
-    levelText: function () { return levelText(); },
+    levelText: function () { return savedLevelText(); },
     runText: function () { return texts.map(function (t) { return t + "\n"; }).join(""); },
-    verdict: function () { return tracker.verdict(); },
-    open: function (doc, name) { return openLevel(doc, name || "level"); },
+    verdict: function () { return engine.verdict(); },
+    open: function (text, name) { return openText(text, name || "level"); },
     step: function () { step(); return reports.length; }
   };
 })();
