@@ -129,30 +129,6 @@ struct Solver::Plan {
         return total;
     }
 
-    // The world of a placement (`digits`: each piece's place in `accepting`), built as the level
-    // reader builds it, with each piece after its zone's own agents.
-    std::shared_ptr<Environment> build(const std::vector<std::size_t>& digits,
-                                       std::vector<std::shared_ptr<Environment>>& made) const {
-        made.resize(zones.size());
-        for (std::size_t i = 0; i < zones.size(); ++i) {
-            const Zone& plan = zones[i];
-            auto zone = std::make_shared<Environment>(plan.id);
-            zone->charges = plan.charges;
-            zone->agents.reserve(plan.agents.size());
-            for (const Agent& agent : plan.agents) zone->agents.push_back(agent.make());
-            zone->is_time_frozen = plan.frozen;
-            made[i] = std::move(zone);
-        }
-        for (std::size_t p = 0; p < pieces.size(); ++p) made[accepting[digits[p]]]->agents.push_back(pieces[p].make());
-        // Linked deepest first, so that no zone is held by a parent yet when its sub-zones join it.
-        for (std::size_t i = zones.size(); i-- > 0;) {
-            for (std::size_t sub : zones[i].subs) made[i]->add_environment(made[sub]);
-        }
-        std::shared_ptr<Environment> root = std::move(made[0]);
-        made.clear();
-        return root;
-    }
-
     // Whether the placement is the first, in the search's order, of those that build its world: a
     // world is the sequence of pieces each zone gets, so another placement builds it when it sends
     // twins elsewhere and every zone still gets the same sequence.
@@ -201,6 +177,55 @@ struct Solver::Plan {
     }
 };
 
+// ---------------------------------------------------------------- a worker's world
+
+// One worker's world, built once from the plan and put back as the plan has it before each run, so
+// that a run allocates only for what it changed. Its zones and agents are those of no other worker.
+// An agent whose spell never took effect is as it was made (a spell that does not take effect
+// changes nothing, and the frame puts the agent back to dormant), so only the agents that acted are
+// made again; every other part of a zone is set to the plan's.
+class Solver::World {
+public:
+    // The world of a placement (`digits`: each piece's place in the accepting zones), as the level
+    // reader would build it, each piece after its zone's own agents, in the tray's order.
+    std::shared_ptr<Environment> set(const Plan& plan, const std::vector<std::size_t>& digits) {
+        if (zones_.empty()) {
+            for (const Plan::Zone& zone : plan.zones) {
+                zones_.push_back(std::make_shared<Environment>(zone.id));
+                agents_.emplace_back(zone.agents.size());
+            }
+            pieces_.resize(plan.pieces.size());
+        }
+        for (std::size_t i = 0; i < zones_.size(); ++i) {
+            const Plan::Zone& plan_zone = plan.zones[i];
+            std::vector<std::shared_ptr<MagicianAgent>>& own = agents_[i];
+            for (std::size_t a = 0; a < own.size(); ++a) renew(own[a], plan_zone.agents[a]);
+            Environment& zone = *zones_[i];
+            zone.charges.assign(plan_zone.charges.begin(), plan_zone.charges.end());
+            zone.agents.assign(own.begin(), own.end());
+            zone.sub_environments.clear();
+            for (std::size_t sub : plan_zone.subs) zone.sub_environments.push_back(zones_[sub]);
+            zone.places = i == 0 ? 0 : 1;  // each zone but the root is held by its parent alone
+            zone.is_time_frozen = plan_zone.frozen;
+        }
+        for (std::size_t p = 0; p < pieces_.size(); ++p) {
+            renew(pieces_[p], plan.pieces[p]);
+            zones_[plan.accepting[digits[p]]]->agents.push_back(pieces_[p]);
+        }
+        return zones_.front();
+    }
+
+private:
+    // Makes the agent anew when there is none yet or when it acted in the last run.
+    static void renew(std::shared_ptr<MagicianAgent>& agent, const Plan::Agent& plan) {
+        if (!agent || agent->state != AgentState::DORMANT) agent = plan.make();
+    }
+
+    std::vector<std::shared_ptr<Environment>> zones_;                   // in preorder
+    std::vector<std::vector<std::shared_ptr<MagicianAgent>>> agents_;  // each zone's own
+    std::vector<std::shared_ptr<MagicianAgent>> pieces_;
+};
+
 // ---------------------------------------------------------------- the search
 
 struct Solver::Search {
@@ -242,10 +267,12 @@ struct Solver::Search {
         const std::size_t pieces = plan.pieces.size();
         const std::uint64_t base = plan.accepting.size();
         std::vector<std::size_t> digits(pieces);
-        std::vector<std::shared_ptr<Environment>> made;
+        World world;
         std::vector<std::vector<std::size_t>> queue;
         std::vector<std::size_t> head, used;
-        std::optional<NarrativeSequencer> sequencer;  // one for every run, so its room is reused
+        // One sequencer and one judge for every run, so that their room is reused.
+        std::optional<NarrativeSequencer> sequencer;
+        std::optional<Judge> judge;
         while (!stopped()) {
             const std::uint64_t start = next.fetch_add(kChunk);
             if (start >= plan.placements) return;
@@ -267,14 +294,16 @@ struct Solver::Search {
                     }
                 }
                 if (plan.twins && !plan.first_of_its_world(digits, queue, head, used)) continue;
-                std::shared_ptr<Environment> world = plan.build(digits, made);
+                std::shared_ptr<Environment> root = world.set(plan, digits);
                 if (sequencer) {
-                    sequencer->restart(world);
+                    sequencer->restart(root);
+                    judge->restart(*root);
                 } else {
-                    sequencer.emplace(world);
+                    sequencer.emplace(root);
+                    judge.emplace(*root);
                 }
                 std::int32_t frames = 0;
-                if (!solves(*sequencer, *world, frames)) continue;
+                if (!solves(*sequencer, *judge, frames)) continue;
                 ++solutions[worker];
                 Best& mine = best[worker];
                 if (mine.index == kNone || frames < mine.frames) mine = Best{frames, k, digits};
@@ -291,8 +320,7 @@ struct Solver::Search {
     }
 
     // Runs the world to its end, judged frame by frame; whether it is solved, and in how many frames.
-    static bool solves(NarrativeSequencer& sequencer, const Environment& world, std::int32_t& frames) {
-        Judge judge(world);
+    static bool solves(NarrativeSequencer& sequencer, Judge& judge, std::int32_t& frames) {
         for (;;) {
             const NarrativeSequencer::Outcome outcome = sequencer.run_frame();
             judge.follow_untold(sequencer, outcome.status);

@@ -83,6 +83,7 @@ public:
 
 private:
     struct Plan;
+    class World;
     struct Search;
     std::unique_ptr<Plan> plan_;
     std::atomic<bool> cancelled_{false};

@@ -87,6 +87,17 @@ struct Judge::State {
         std::size_t charges = 0;
         std::int32_t since = 0;
         std::optional<Turn> turn;
+
+        // Makes the zone as new for another mirror, its id and lists keeping their room.
+        void renew() {
+            Zone fresh;
+            fresh.id.swap(id);
+            fresh.subs.swap(subs);
+            fresh.agents.swap(agents);
+            fresh.subs.clear();
+            fresh.agents.clear();
+            *this = std::move(fresh);
+        }
     };
 
     const Environment* world = nullptr;
@@ -101,28 +112,33 @@ struct Judge::State {
     std::vector<std::string> unknown;  // what a saved run leaves untold
     std::vector<std::string> carried;  // what folds carried off, in the order of the run
     std::vector<Zone*> flipped;        // room for the zones a frame flips
+    // Room for the walks of build, kept for the next build.
+    std::vector<const Environment*> pending;
+    std::vector<const std::string*> ids;
+    std::vector<std::pair<const Environment*, Zone*>> stack;
 
-    // Mirrors `live` from scratch; turns count from frame `since` on.
+    // Mirrors `live` from scratch; turns count from frame `since` on. The zones of an earlier mirror
+    // are used again (their lists keep their room).
     void build(const Environment& live, std::int32_t since) {
-        zones.clear();
         world = &live;
         // The zones are counted first: the mirror's zones point at each other, so their list never grows.
         std::size_t count = 0;
-        std::vector<const Environment*> pending{&live};
+        pending.assign(1, &live);
         while (!pending.empty()) {
             const Environment* env = pending.back();
             pending.pop_back();
             ++count;
             for (const auto& sub : env->sub_environments) pending.push_back(sub.get());
         }
-        zones.reserve(count);
-        std::vector<const std::string*> ids;
-        ids.reserve(count);
-        std::vector<std::pair<const Environment*, Zone*>> stack{{&live, nullptr}};
+        zones.resize(count);
+        ids.clear();
+        std::size_t used = 0;
+        stack.assign(1, {&live, nullptr});
         while (!stack.empty()) {
             auto [env, parent] = stack.back();
             stack.pop_back();
-            Zone& zone = zones.emplace_back();
+            Zone& zone = zones[used++];
+            zone.renew();
             zone.id = env->id;
             zone.live = env;
             zone.parent = parent;
@@ -147,11 +163,12 @@ struct Judge::State {
     }
 
     static Agent mirror(const std::shared_ptr<MagicianAgent>& live) {
+        static const AgentKind* const keeper = find_kind("chronomancer");
         Agent agent;
         agent.live = live;
         if (const AgentKind* kind = kind_of(*live)) {
             agent.gate = kind->gate;
-            agent.keeper = kind->kind == "chronomancer";
+            agent.keeper = kind == keeper;
         }
         return agent;
     }
@@ -311,6 +328,19 @@ struct Judge::State {
 };
 
 Judge::Judge(const Environment& world) : state_(std::make_unique<State>()) { state_->build(world, 0); }
+
+void Judge::restart(const Environment& world) {
+    // A new state but for the room of its lists.
+    State& s = *state_;
+    State fresh;
+    fresh.zones.swap(s.zones);
+    fresh.flipped.swap(s.flipped);
+    fresh.pending.swap(s.pending);
+    fresh.ids.swap(s.ids);
+    fresh.stack.swap(s.stack);
+    s = std::move(fresh);
+    s.build(world, 0);
+}
 
 Judge::~Judge() = default;
 

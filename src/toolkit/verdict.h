@@ -37,6 +37,10 @@ public:
     Judge(const Judge&) = delete;
     Judge& operator=(const Judge&) = delete;
 
+    // Follows a new run of `world` from its start, as a new judge of it would, keeping the room its
+    // mirror took (for a caller that judges many runs one after another).
+    void restart(const Environment& world);
+
     // Takes the frame that `sequencer` (running the judge's world) has just run: its record, its
     // event, its frame number and `status`, the status of its report. Costs about the depth of
     // what the frame changed, not the size of the world.

@@ -106,21 +106,28 @@ void follow(NarrativeSequencer& sequencer, Judge& judge, std::int64_t frames, st
 }
 
 TEST(Verdict, RunsJudgedAsTheFormerTrackerJudgedThem) {
+    std::unique_ptr<Judge> untold;  // restarted for each world after the first
     for (const json& entry : table()["entries"]) {
         SCOPED_TRACE(entry["name"].get<std::string>());
         const auto world = build(entry["world"]);
         EXPECT_EQ(json(world_lines(*world)), entry["lines"]);
         NarrativeSequencer sequencer(world);
         Judge judge(*world);
-        Judge untold(*world);
+        if (untold) {
+            untold->restart(*world);
+        } else {
+            untold = std::make_unique<Judge>(*world);
+        }
         std::string status = ORV_FRAME_EVENT_RUNNING;
         json told = json::array();
-        follow(sequencer, judge, entry.value("until", std::numeric_limits<std::int64_t>::max()), status, told, &untold);
+        follow(sequencer, judge, entry.value("until", std::numeric_limits<std::int64_t>::max()), status, told,
+               untold.get());
         const Verdict verdict = judge.verdict();
         EXPECT_EQ(verdict_json(verdict), entry["verdict"]);
-        // Frames followed untold give the same verdict, and solved() says what it says.
-        EXPECT_EQ(verdict_json(untold.verdict()), entry["verdict"]);
-        EXPECT_EQ(untold.solved(), verdict.kind == "solved");
+        // Frames followed untold, by a judge restarted from the last world, give the same verdict, and
+        // solved() says what it says.
+        EXPECT_EQ(verdict_json(untold->verdict()), entry["verdict"]);
+        EXPECT_EQ(untold->solved(), verdict.kind == "solved");
         expect_told(told, entry["told"]);
         EXPECT_EQ(json(summary_lines(verdict, judge.zone_name({}))), entry["summary"]);
     }
