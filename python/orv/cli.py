@@ -9,9 +9,10 @@ import os
 import sys
 from pathlib import Path
 
+import orv
 import orv_session
 
-from . import __version__, files, puzzle
+from . import files, puzzle
 from .files import ToolkitError, writable
 from .levels import KIND_BY_NAME, LevelError, bundled_levels, find_level, load_level, parse_level, save_level
 from .run import Run, Verdict, check_lines
@@ -266,10 +267,21 @@ def _kind(text: str) -> str:
     return text
 
 
+class _Version(argparse.Action):
+    """--version: the package's version, read only when asked for."""
+
+    def __init__(self, option_strings, dest, **kwargs):
+        super().__init__(option_strings, dest, nargs=0, help="print the version and exit")
+
+    def __call__(self, parser, namespace, values, option_string=None):
+        print(f"orv {orv.__version__}")
+        parser.exit()
+
+
 def parser() -> argparse.ArgumentParser:
     p = argparse.ArgumentParser(prog="orv", description="Play, check and view orv levels: numbers in "
                                 "nested zones, and the magicians who cast spells on them.")
-    p.add_argument("--version", action="version", version=f"orv {__version__}")
+    p.add_argument("--version", action=_Version)
     sub = p.add_subparsers(dest="command", required=True, metavar="COMMAND")
     colour = argparse.ArgumentParser(add_help=False)
     colour.add_argument("--color", choices=("auto", "always", "never"), default="auto",
