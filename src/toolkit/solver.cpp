@@ -20,6 +20,9 @@ namespace orv {
 namespace {
 
 constexpr std::uint64_t kChunk = 64;  // placements a worker takes at a time
+// Searches of at most so many placements run on the calling thread alone: they take milliseconds,
+// less than starting workers would.
+constexpr std::uint64_t kSmallSearch = 1024;
 constexpr std::uint64_t kNone = std::numeric_limits<std::uint64_t>::max();
 
 // 1234567 as "1,234,567".
@@ -350,10 +353,12 @@ SolverResult Solver::solve(const SolverOptions& options, const std::function<boo
     // More workers than chunks would only wait.
     const std::uint64_t chunks = plan_->placements / kChunk + 1;
     if (jobs > chunks) jobs = static_cast<unsigned>(chunks);
+    const bool small = plan_->placements <= kSmallSearch;
+    if (small) jobs = 1;
     Search search(*plan_, options, jobs, cancelled_, tried_);
 
     std::exception_ptr poll_error;
-    if (!poll && jobs == 1) {
+    if (small || (!poll && jobs == 1)) {
         search.work(0);
     } else {
         std::mutex lock;

@@ -1,0 +1,150 @@
+"""Prints the solver's speed: runs a second on one core over the campaign's worlds, next to the same
+runs driven from Python through orv_engine and json.loads; the time of an exhaustive search of 7
+pieces in 8 zones (2,097,152 placements) on every core; and the memory over that search.
+
+    .venv/bin/python bench/solver.py [--quick]
+
+The campaign's worlds: for each bundled level, a puzzle whose tray holds every agent of the level
+(and its pieces), each accepted in every zone, so that every placement runs a world made of that
+level's zones, charges and agents. Python drives the first placements of each through orv_engine,
+one next_frame and one json.loads a frame, to the end of the run.
+"""
+
+from __future__ import annotations
+
+import json
+import os
+import sys
+import time
+from pathlib import Path
+
+import orv_engine
+import orv_session
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "python"))
+from orv.levels import KIND_BY_NAME, bundled_levels  # noqa: E402
+
+POLARITY = {"positive": orv_engine.POSITIVE, "negative": orv_engine.NEGATIVE, "neutral": orv_engine.NEUTRAL}
+QUICK = "--quick" in sys.argv
+
+
+def number(value) -> float:
+    return float(value) if value is not None else float("nan")
+
+
+def everything_in_the_tray(level_file) -> tuple[dict, list[dict], list[tuple[str, ...]]]:
+    """The level's world without agents, its agents and pieces as the tray, and the zones' paths in preorder."""
+    document = json.loads(level_file.read_text(encoding="utf-8"))
+    pieces = list(document.get("pieces", []))
+    paths: list[tuple[str, ...]] = []
+    stack = [(document["world"], (document["world"]["id"],))]
+    while stack:
+        zone, path = stack.pop()
+        paths.append(path)
+        pieces += zone.pop("agents", [])
+        stack += [(sub, path + (sub["id"],)) for sub in reversed(zone.get("sub_environments", []))]
+    puzzle = {"format": 1, "title": document["title"], "description": "", "pieces": pieces, "world": document["world"]}
+    return puzzle, pieces, paths
+
+
+def add_agent(zone, agent: dict) -> None:
+    kind = KIND_BY_NAME[agent["name"]]
+    method = getattr(zone, kind.method)
+    if kind.takes_rule:
+        method(agent["visual_id"], number(agent["target_value"]), agent["rule"])
+    elif kind.gate:
+        method(agent["visual_id"], number(agent["target_value"]))
+    else:
+        method(agent["visual_id"])
+
+
+def build(zone: dict, path: tuple[str, ...], placed: dict) -> orv_engine.Environment:
+    env = orv_engine.Environment(zone["id"])
+    for charge in zone.get("charges", []):
+        env.add_charge(number(charge["magnitude"]), POLARITY[charge["polarity"]], charge["visual_id"])
+    for agent in placed.get(path, []):
+        add_agent(env, agent)
+    for sub in zone.get("sub_environments", []):
+        env.add_sub_environment(build(sub, path + (sub["id"],), placed))
+    return env
+
+
+def python_runs(puzzle: dict, pieces: list[dict], paths: list, count: int) -> tuple[int, float]:
+    """The first `count` placements (in the solver's order) run from Python; (runs, seconds)."""
+    zones, runs = len(paths), 0
+    start = time.perf_counter()
+    for index in range(min(count, zones ** len(pieces))):
+        placed: dict = {}
+        rest = index
+        digits = []
+        for _ in pieces:
+            digits.append(rest % zones)
+            rest //= zones
+        for piece, digit in zip(pieces, reversed(digits)):
+            placed.setdefault(paths[digit], []).append(piece)
+        sequencer = orv_engine.NarrativeSequencer(build(puzzle["world"], paths[0], placed))
+        while json.loads(sequencer.next_frame())["meta"]["status"] not in ("FINISHED", "ERROR"):
+            pass
+        runs += 1
+    return runs, time.perf_counter() - start
+
+
+def solver_runs(text: bytes, seconds: float) -> tuple[int, float]:
+    """Whole searches of the puzzle on one worker, repeated for about `seconds`; (runs, seconds)."""
+    runs, start = 0, time.perf_counter()
+    while time.perf_counter() - start < seconds:
+        runs += orv_session.solve(text, jobs=1)["tried"]
+    return runs, time.perf_counter() - start
+
+
+def resident_mib() -> float:
+    with open("/proc/self/status", encoding="ascii") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1]) / 1024
+    return float("nan")
+
+
+def big_search() -> None:
+    """7 distinct pieces, 8 zones: a root and 7 rooms of two charges each, the root's gate wanting 7."""
+    rooms = [{"id": f"room{r}", "charges": [{"magnitude": r + 1, "polarity": "positive", "visual_id": f"a{r}"},
+                                            {"magnitude": 1, "polarity": "positive", "visual_id": f"b{r}"}]}
+             for r in range(7)]
+    kinds = ["plus", "minus", "multiply", "divide", "power", "modulo", "log"]
+    pieces = [{"name": kind, "visual_id": f"{kind}_{i}"} for i, kind in enumerate(kinds)]
+    world = {"id": "hall", "agents": [{"name": "judge", "visual_id": "door", "target_value": 7, "rule": ">="}],
+             "sub_environments": rooms}
+    text = json.dumps({"format": 1, "title": "big", "description": "", "pieces": pieces, "world": world}).encode()
+    memory = [resident_mib()]
+    start = time.perf_counter()
+    found = orv_session.solve(text, progress=lambda tried, total: memory.append(resident_mib()))
+    took = time.perf_counter() - start
+    memory.append(resident_mib())
+    print(f"exhaustive search, 7 pieces x 8 zones: {found['tried']:,} placements in {took:.2f} s on "
+          f"{os.cpu_count()} cores ({found['tried'] / took:,.0f} runs/s), {found['solutions']:,} solutions, "
+          f"shortest {found['shortest']['frames'] if found['shortest'] else '-'} frames")
+    print(f"memory over that search: resident {memory[0]:.1f} MiB before, at most {max(memory):.1f} MiB during, "
+          f"{memory[-1]:.1f} MiB after ({len(memory) - 2} samples)")
+
+
+def main() -> int:
+    total_py = total_c = 0.0
+    runs_py = runs_c = 0
+    print(f"{'level':<22} {'placements':>10} {'solver runs/s':>14} {'Python runs/s':>14} {'ratio':>7}")
+    for level_file in bundled_levels():
+        puzzle, pieces, paths = everything_in_the_tray(level_file)
+        text = json.dumps(puzzle).encode()
+        placements = len(paths) ** len(pieces)
+        c_runs, c_time = solver_runs(text, 0.3 if QUICK else 1.5)
+        p_runs, p_time = python_runs(puzzle, pieces, paths, 100 if QUICK else 600)
+        runs_c, total_c, runs_py, total_py = runs_c + c_runs, total_c + c_time, runs_py + p_runs, total_py + p_time
+        print(f"{level_file.name[:-5]:<22} {placements:>10,} {c_runs / c_time:>14,.0f} {p_runs / p_time:>14,.0f} "
+              f"{(c_runs / c_time) / (p_runs / p_time):>6.0f}x")
+    print(f"{'campaign':<22} {'':>10} {runs_c / total_c:>14,.0f} {runs_py / total_py:>14,.0f} "
+          f"{(runs_c / total_c) / (runs_py / total_py):>6.0f}x   (one core each)")
+    big_search()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
