@@ -20,9 +20,9 @@ namespace orv {
 namespace {
 
 constexpr std::uint64_t kChunk = 64;  // placements a worker takes at a time
-// Searches of at most so many placements run on the calling thread alone: they take milliseconds,
-// less than starting workers would.
-constexpr std::uint64_t kSmallSearch = 1024;
+// Searches of at most so many zones in all their worlds (placements times zones) run on the calling
+// thread alone: they take milliseconds, less than starting workers would.
+constexpr std::uint64_t kSmallSearch = 16384;
 constexpr std::uint64_t kNone = std::numeric_limits<std::uint64_t>::max();
 
 // 1234567 as "1,234,567".
@@ -353,7 +353,7 @@ SolverResult Solver::solve(const SolverOptions& options, const std::function<boo
     // More workers than chunks would only wait.
     const std::uint64_t chunks = plan_->placements / kChunk + 1;
     if (jobs > chunks) jobs = static_cast<unsigned>(chunks);
-    const bool small = plan_->placements <= kSmallSearch;
+    const bool small = plan_->placements <= kSmallSearch / plan_->zones.size();
     if (small) jobs = 1;
     Search search(*plan_, options, jobs, cancelled_, tried_);
 

@@ -70,7 +70,7 @@ public:
     const std::vector<std::size_t>& accepting() const;
 
     // Runs the search on `jobs` workers (none but the calling thread for one job and no `poll`, and
-    // for a search of a thousand placements or so, which takes milliseconds). With `poll`, the
+    // for a search of small worlds and few placements, which takes milliseconds). With `poll`, the
     // calling thread only waits and calls it about every `every`: it reports progress and returns
     // false to cancel. Whatever a worker or `poll` throws is thrown here
     // once every worker has stopped.
