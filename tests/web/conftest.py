@@ -69,6 +69,7 @@ LEVEL_FILES = [
     ("exact", json.dumps(EXACT).encode(), None),
     ("nested_3000", _nested(3000), None),
     ("report", _report(), None),
+    ("puzzle", (Path(studio.__file__).parents[1] / "campaign" / "05_the_deep_mine.json").read_bytes(), None),
 ]
 
 

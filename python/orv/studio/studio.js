@@ -21,7 +21,7 @@
   var start = JSON.parse(document.getElementById("orv-start").textContent);
   var engine = null;
   var kinds = [];        // the engine's agent kinds: {kind, className, name, priority, gate, takesRule, method}
-  var level = null;      // {format, title, description, world}: what the designer edits (see modelText)
+  var level = null;      // the level file as the engine wrote it, as edited: what the designer edits
   var loadedText = null; // the level text that the engine holds for `level`
   var chosen = [];       // path (sub-zone indices) of the zone being edited
   var initial = null;    // the world before frame 1, as the engine wrote it
@@ -65,40 +65,37 @@
     return Object.is(value, -0) ? "-0" : String(value);
   }
 
-  // A charge or an agent: its members as the engine wrote them, and those the editor gave it.
-  function itemToken(item) {
-    return "{" + Object.keys(item).map(function (key) {
-      var value = item[key];
-      return JSON.stringify(key) + ": " + (typeof value === "number" ? numberToken(value) : JSON.stringify(value));
-    }).join(", ") + "}";
-  }
+  function Raw(text) { this.text = text; }
 
-  var LISTS = { charges: true, agents: true, sub_environments: true };
-
-  // The edited level as a level file for the engine, every number exactly as the engine gave it.
+  // The edited level as a level file for the engine: every member as the engine wrote it (a
+  // puzzle's pieces and accepting zones included) or as the editor set it, every number exact.
   // Written with a stack of its own, so that any depth of zones is written.
   function modelText(model) {
-    var out = ['{"format": 1, "title": ', JSON.stringify(model.title), ', "description": ',
-               JSON.stringify(model.description), ', "world": '];
-    var stack = [model.world];
+    var out = [], stack = [model];
     while (stack.length) {
-      var item = stack.pop();
-      if (typeof item === "string") { out.push(item); continue; }
-      out.push("{");
-      Object.keys(item).forEach(function (key) {  // the zone's own members: its id, its freeze flag
-        if (!LISTS[key]) out.push(JSON.stringify(key), ": ", JSON.stringify(item[key]), ", ");
-      });
-      out.push('"charges": [', listOf(item.charges).map(itemToken).join(", "),
-               '], "agents": [', listOf(item.agents).map(itemToken).join(", "), '], "sub_environments": [');
-      stack.push("]}");
-      var subs = listOf(item.sub_environments);
-      for (var k = subs.length - 1; k >= 0; k--) {
-        stack.push(subs[k]);
-        if (k) stack.push(", ");
+      var item = stack.pop(), k;
+      if (item instanceof Raw) {
+        out.push(item.text);
+      } else if (Array.isArray(item)) {
+        out.push("[");
+        stack.push(new Raw("]"));
+        for (k = item.length - 1; k >= 0; k--) {
+          stack.push(item[k]);
+          if (k) stack.push(new Raw(", "));
+        }
+      } else if (item !== null && typeof item === "object") {
+        var keys = Object.keys(item);
+        out.push("{");
+        stack.push(new Raw("}"));
+        for (k = keys.length - 1; k >= 0; k--) {
+          stack.push(item[keys[k]], new Raw(JSON.stringify(keys[k]) + ": "));
+          if (k) stack.push(new Raw(", "));
+        }
+      } else {
+        out.push(typeof item === "number" ? numberToken(item) : JSON.stringify(item));
       }
     }
-    out.push("}\n");
-    return out.join("");
+    return out.join("") + "\n";
   }
 
   // Gives the engine a level text (a string or a file's bytes) and returns its world's JSON, since
