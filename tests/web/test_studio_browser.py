@@ -255,7 +255,7 @@ def test_the_page_shows_what_the_engine_says(browser):
 
     if os.environ.get("ORV_SANITIZED"):
         pytest.skip("the page runs alike in both stages; the plain stage runs it")
-    levels = [json.dumps({"format": 1, "title": f"case {i}", "world": case[0]}) for i, case in enumerate(VERDICT_CASES)]
+    levels = [json.dumps({"format": 1, "title": f"case {i}", "world": case}) for i, case in enumerate(VERDICT_CASES)]
     levels += [json.dumps(random_level(seed)) for seed in range(12)]
     seen = set()
     for text in levels:

@@ -45,39 +45,25 @@ def judge(rule, target, vid="judge"):
 KEEPER = {"name": "chronomancer", "visual_id": "keeper"}
 PLUS, MULTIPLY = {"name": "plus", "visual_id": "p"}, {"name": "multiply", "visual_id": "x"}
 
-# Worlds made to end in each way the verdict tells apart, with the reasons `orv check` gives.
+# Worlds made to end in each way the verdict tells apart (the engine's tests pin its reasons).
 VERDICT_CASES = [
     # A zone with one charge folds into the root and takes its unsettled sub-zone, gate and all.
-    (zone("root", subs=[zone("outer", [1], subs=[zone("inner", [2, 4], [gate(99, "goal")])])]), "unsolved",
-     ["zone inner was carried off when zone outer folded into root at frame 1",
-      "Equals Gate (goal) in zone inner was carried off unopened when zone outer folded into root at frame 1"]),
+    zone("root", subs=[zone("outer", [1], subs=[zone("inner", [2, 4], [gate(99, "goal")])])]),
     # The keeper holds its zone for good, so the root stays frozen and its gate never has the turn.
-    (zone("root", [5], [gate()], [zone("held", [1], [KEEPER])]), "unsolved",
-     ["Equals Gate (door) in zone root never had the turn: zone root stayed frozen",
-      "zone held is held by Chronomancer (keeper)"]),
-    (zone("root", [2], [gate()]), "unsolved", ["Equals Gate (door) in zone root did not open (total 2, wants = 5)"]),
+    zone("root", [5], [gate()], [zone("held", [1], [KEEPER])]),
+    zone("root", [2], [gate()]),
     # The fold of frame 1 leaves zone s with two charges, which freezes the root from frame 2 on.
-    (zone("root", [5], [gate(9)], [zone("s", [1], subs=[zone("t", [2])])]), "unsolved",
-     ["Equals Gate (door) in zone root did not open when it last had the turn, at frame 1 (total 5, wants = 9); "
-      "zone root stayed frozen after that", "zone s is left with 2 charges"]),
+    zone("root", [5], [gate(9)], [zone("s", [1], subs=[zone("t", [2])])]),
     # Totals that the reports write as null: +inf, -inf and NaN, each told apart.
-    (zone("root", [1e308, 1e308], [PLUS, gate()]), "unsolved",
-     ["Equals Gate (door) in zone root did not open (total inf, wants = 5)"]),
-    (zone("root", [1e308, (1e308, "negative")], [MULTIPLY, judge(">=", 0)]), "unsolved",
-     ["The Judge (judge) in zone root did not open (total -inf, wants >= 0)"]),
-    (zone("root", [None, 1], [judge("<", None)]), "unsolved",
-     ["The Judge (judge) in zone root did not open (total nan, wants < nan)"]),
-    (zone("root", [], [gate(0.1 + 0.2)]), "unsolved",
-     ["Equals Gate (door) in zone root did not open (zone root held no charges to weigh, it wants = 0.3)"]),
+    zone("root", [1e308, 1e308], [PLUS, gate()]),
+    zone("root", [1e308, (1e308, "negative")], [MULTIPLY, judge(">=", 0)]),
+    zone("root", [None, 1], [judge("<", None)]),
+    zone("root", [], [gate(0.1 + 0.2)]),
     # Zones that share an id are named by their path.
-    (zone("a", subs=[zone("a", [1, 2], subs=[zone("b"), zone("b", [3], [gate(1)])]), zone("c", [1, 1])]),
-     "unsolved",
-     ["Equals Gate (door) in zone a/a/b[2] did not open (total 3, wants = 1)",
-      "zone a/a/b[1] is empty, so it never folds", "zone c is left with 2 charges"]),
+    zone("a", subs=[zone("a", [1, 2], subs=[zone("b"), zone("b", [3], [gate(1)])]), zone("c", [1, 1])]),
     # The first of two sibling zones that share an id folds; the gate waits in the second.
-    (zone("r", subs=[zone("a", [1]), zone("a", [2, 3], [gate(9)])]), "unsolved",
-     ["Equals Gate (door) in zone r/a did not open (total 5, wants = 9)"]),
-    (zone("root", subs=[zone("a", [2, 3], [PLUS])], agents=[gate()]), "solved", []),
+    zone("r", subs=[zone("a", [1]), zone("a", [2, 3], [gate(9)])]),
+    zone("root", subs=[zone("a", [2, 3], [PLUS])], agents=[gate()]),
 ]
 
 
@@ -95,7 +81,7 @@ def levels_under_test():
     out = [(f.name, f.read_text(encoding="utf-8")) for f in bundled_levels()]
     out += [(f"{name} solved", solved(text)) for name, text in out]
     out.append(("long", json.dumps(long_level())))
-    out += [(f"case {i}", json.dumps({"format": 1, "world": case[0]})) for i, case in enumerate(VERDICT_CASES)]
+    out += [(f"case {i}", json.dumps({"format": 1, "world": case})) for i, case in enumerate(VERDICT_CASES)]
     out += [(f"random {seed}", json.dumps(random_level(seed))) for seed in range(RANDOM_WORLDS)]
     return out
 
@@ -147,15 +133,7 @@ def test_runs_match_the_module(runs):
     assert "the event of frame" not in reasons  # every event of the engine's runs follows from its world
     assert {module["verdict"]["verdict"] for _, _, module, _ in runs} == {"solved", "unsolved", "limit"}
     actions = {frame["record"]["action"] for _, _, module, _ in runs for frame in module["frames"]}
-    assert actions == {"cast", "fold", "finish", None}  # None: the frame limit's report
-
-
-@pytest.mark.parametrize("case", range(len(VERDICT_CASES)))
-def test_verdict_cases(runs, case):
-    _, status, reasons = VERDICT_CASES[case]
-    name, result, _, _ = runs[2 * len(bundled_levels()) + 1 + case]
-    assert name == f"case {case}"
-    assert (result["verdict"]["verdict"], result["verdict"]["reasons"]) == (status, reasons)
+    assert actions == {"cast", "fold", "finish", None}  # None: the frame limit's report, as the long level's 1,001st
 
 
 def test_campaign_is_solved_in_the_web_engine(runs):
@@ -164,14 +142,6 @@ def test_campaign_is_solved_in_the_web_engine(runs):
     for name, result, check in campaign:
         assert result["verdict"] == {"verdict": "solved", "frames": len(result["frames"]), "reasons": []}, name
         assert check["verdict"] == "solved", name
-
-
-def test_frame_limit_is_said_as_the_check_says_it(runs):
-    name, result, _, check = runs[2 * len(bundled_levels())]
-    assert name == "long" and len(result["frames"]) == 1001  # the 1,001st report says the run stopped
-    assert result["verdict"]["reasons"] == check["reasons"] == [
-        "the engine stops every run at 1,000 frames",
-        "7 zones still to fold: busy, root/s[1], root/s[2], root/s[3], root/s[4] and 2 more"]
 
 
 def test_level_files_are_read_as_the_module_reads_them(web_engine, tmp_path):
