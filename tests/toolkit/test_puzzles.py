@@ -196,6 +196,16 @@ def test_solve_answers_and_exit_statuses(tmp_path, capsys):
     assert json.loads(out)["verdict"] == "invalid" and 'accepts[0]: expected the path of a zone' in err
 
 
+def test_what_progress_raises_ends_the_search_and_is_raised():
+    def stop(tried, total):
+        raise LookupError(f"stopped at {tried} of {total}")
+
+    start = time.monotonic()
+    with pytest.raises(LookupError, match="of 1000000000$"):
+        orv_session.solve(json.dumps(rooms(9, 9)), progress=stop)
+    assert time.monotonic() - start < 20
+
+
 def test_a_search_too_large_is_refused_before_it_starts(tmp_path):
     start = time.monotonic()
     done = subprocess.run(ORV + ["solve", write(tmp_path, "huge.json", rooms(9, 12))], capture_output=True, text=True)
