@@ -54,10 +54,6 @@ class ScreenshotError(RuntimeError):
     """What a screenshot needs and is missing, in one line."""
 
 
-def _asset(name: str) -> str:
-    return asset("viewer", name)
-
-
 def _finite(value):
     """A copy of `value` with NaN and infinities replaced by None, as the engine writes them."""
     out: list[Any] = [None]
@@ -158,12 +154,12 @@ def page(data: dict, title: str = "") -> str:
     title = title or "orv replay"
     parts = {
         "TITLE": html.escape(str(title), quote=True),
-        "CSS": _asset("viewer.css"),
-        "JS": _asset("viewer.js"),
+        "CSS": asset("viewer", "viewer.css"),
+        "JS": asset("viewer", "viewer.js"),
         "DATA": reports_json(data),
     }
     # One pass, so text inserted for one placeholder is never scanned for another.
-    return re.sub(r"\{\{([A-Z]+)\}\}", lambda m: parts[m.group(1)], _asset("page.html"))
+    return re.sub(r"\{\{([A-Z]+)\}\}", lambda m: parts[m.group(1)], asset("viewer", "page.html"))
 
 
 def render_html(reports, title: str = "", initial=None) -> str:
