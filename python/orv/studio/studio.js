@@ -2,19 +2,15 @@
 // this page). The engine reads every level the page opens and writes every level it saves; the
 // page keeps the level being edited as the engine wrote it, and every edit gives it to the engine
 // again, so the run starts over. Each frame is placed, told and judged by the engine; worlds are
-// drawn with the replay viewer's functions.
+// drawn with the replay viewer's functions. The editor (editor.js, window.OrvEditor) changes the
+// level through the core given to it below.
 (function () {
   "use strict";
-
-  var SIGN = { positive: "+", negative: "\u2212", neutral: "~" };
 
   function hook(id) { return document.querySelector('[data-testid="' + id + '"]'); }
   var ui = {};
   ["studio", "title", "frame", "status", "level-select", "open-file", "save-level", "save-run", "reset", "back",
-   "step", "play", "speed", "verdict-box", "caption", "where", "error", "world", "level-title", "level-description",
-   "zone-select", "zone-id", "rename-zone", "remove-zone", "new-zone-id", "add-zone", "charge-list",
-   "charge-magnitude", "charge-polarity", "charge-visual", "add-charge", "agent-list", "agent-kind",
-   "agent-visual", "agent-target", "agent-rule", "add-agent"].forEach(function (id) { ui[id] = hook(id); });
+   "step", "play", "speed", "verdict-box", "caption", "where", "error", "world"].forEach(function (id) { ui[id] = hook(id); });
 
   // The bundled levels and the one to open first: {name, text}, texts as the engine writes levels.
   var levels = JSON.parse(document.getElementById("orv-levels").textContent);
@@ -23,7 +19,7 @@
   var kinds = [];        // the engine's agent kinds: {kind, className, name, priority, gate, takesRule, method}
   var level = null;      // the level file as the engine wrote it, as edited: what the designer edits
   var loadedText = null; // the level text that the engine holds for `level`
-  var chosen = [];       // path (sub-zone indices) of the zone being edited
+  var editor = null;     // the editor's hooks: drawn, opened, saved, start
   var initial = null;    // the world before frame 1, as the engine wrote it
   var reports = [];      // parsed reports of the run so far; the engine stands at their last frame
   var texts = [];        // the same, as the engine wrote them
@@ -41,15 +37,7 @@
     ui.error.textContent = text || "";
   }
 
-  function listOf(value) { return Array.isArray(value) ? value : []; }
-
   // ------------------------------------------------------------------ the level
-
-  function zoneAt(path) {
-    var zone = level.world;
-    for (var i = 0; i < path.length; i++) zone = zone.sub_environments[path[i]];
-    return zone;
-  }
 
   // A magnitude or target of the level: a number as JSON.parse read it from the engine's text
   // (-0 included), or the engine's string for a value JSON has no number for ("inf", "-inf", "nan").
@@ -58,11 +46,6 @@
     if (Object.is(value, -0)) return "-0.0";
     if (!isFinite(value)) return JSON.stringify(isNaN(value) ? "nan" : value > 0 ? "inf" : "-inf");
     return String(value);  // the shortest text that reads back as the same number
-  }
-
-  function shownNumber(value) {
-    if (value === null) return "nan";
-    return Object.is(value, -0) ? "-0" : String(value);
   }
 
   function Raw(text) { this.text = text; }
@@ -143,33 +126,29 @@
       showError("The level was not opened: " + err.message);
       return false;
     }
+    var previous = level;
     level = JSON.parse(saved);
     loadedText = saved;
-    chosen = [];
+    if (editor) editor.opened(previous, saved.length);
     restart(world);
     return true;
   }
 
-  // After an edit: the run starts over on the changed level, or the edit is taken back.
-  function edit(change) {
-    var path = chosen.slice();
-    var message = change();
-    if (message) { showError(message); return; }
-    var text = modelText(level), world;
-    try {
-      world = loadIntoEngine(text);
-    } catch (err) {
-      var title = level.title, description = level.description;
-      level = JSON.parse(loadedText);
-      level.title = title;
-      level.description = description;
-      chosen = path;
-      showError("The edit was not applied: " + err.message);
-      drawEditor();
-      return;
+  // The editor's level in place of the current one: the engine reads it and the run starts over
+  // (`rerun`), or only the title or description changed. Returns the level's text; throws the
+  // engine's refusal, the current level staying.
+  function setLevel(next, rerun) {
+    var text = modelText(next);
+    if (!rerun) {
+      level = next;
+      draw(false);
+      return text;
     }
+    var world = loadIntoEngine(text);
+    level = next;
     loadedText = text;
     restart(world);
+    return text;
   }
 
   // The level as the engine writes it: its world before frame 1, which the engine is taken back
@@ -274,14 +253,23 @@
 
   // ------------------------------------------------------------------ drawing
 
-  // How the run stands, as the engine judges it: the viewer's verdict once the run has ended.
-  function verdictNode() {
+  // How the run stands, as the engine judges it: {status: "ready", "running", or once the run has
+  // ended the engine's verdict ("solved", "unsolved", "limit"), frames, reasons}.
+  function standing() {
     var verdict = engine.verdict();
-    if (verdict.verdict !== "paused") return window.OrvReplay.verdictNode(verdict);
-    var running = verdict.frames > 0;
-    var node = el("p", "verdict " + (running ? "running" : "ready"), running ? "running, frame " + verdict.frames : "not run yet");
+    var status = verdict.verdict !== "paused" ? verdict.verdict : verdict.frames > 0 ? "running" : "ready";
+    return { status: status, frames: verdict.frames, reasons: verdict.reasons };
+  }
+
+  // The verdict drawn as the replay page draws it once the run has ended.
+  function verdictNode() {
+    var now = standing();
+    if (now.status !== "ready" && now.status !== "running") {
+      return window.OrvReplay.verdictNode({ verdict: now.status, frames: now.frames, reasons: now.reasons });
+    }
+    var node = el("p", "verdict " + now.status, now.status === "running" ? "running, frame " + now.frames : "not run yet");
     node.setAttribute("data-testid", "verdict");
-    node.setAttribute("data-verdict", running ? "running" : "ready");
+    node.setAttribute("data-verdict", now.status);
     return node;
   }
 
@@ -303,150 +291,25 @@
     ui.studio.setAttribute("data-frames", String(reports.length));
     ui.title.textContent = level.title;
     document.title = "orv studio \u2013 " + level.title;
-    if (!reports.length) {
-      var mark = ui.world.querySelector('[data-testid="zone"][data-path="' + chosen.map(function (i) { return "/" + i; }).join("") + '"]');
-      if (mark) mark.className += " chosen";
-    }
-    if (withEditor) drawEditor();
+    controls();
+    if (editor) editor.drawn(withEditor);
   }
 
-  function removeButton(testid, action) {
-    var button = el("button", null, "\u00d7");
-    button.type = "button";
-    button.setAttribute("data-testid", testid);
-    button.title = "remove";
-    button.addEventListener("click", action);
-    return button;
-  }
+  var VERDICT_WORD = { solved: "SOLVED", unsolved: "UNSOLVED", limit: "FRAME LIMIT" };
 
-  function kindOf(value) {
-    return kinds.filter(function (k) { return k.kind === value; })[0] || null;
-  }
-
-  var SHOWN_DEPTH = 12;  // indentation steps and path ids shown in the zone list
-
-  function drawEditor() {
-    ui["level-title"].value = level.title;
-    ui["level-description"].value = level.description;
-    var options = document.createDocumentFragment();
-    // [zone, path, the ids along the path (the last SHOWN_DEPTH)]
-    var stack = [[level.world, [], [String(level.world.id)]]];
-    while (stack.length) {
-      var item = stack.pop(), depth = item[1].length;
-      var option = el("option", null, "\u00a0\u00a0".repeat(Math.min(depth, SHOWN_DEPTH)) + String(item[0].id));
-      option.value = item[1].join("/");
-      option.title = (depth >= SHOWN_DEPTH ? "\u2026 / " : "") + item[2].join(" / ");
-      options.appendChild(option);
-      var subs = listOf(item[0].sub_environments);
-      for (var k = subs.length - 1; k >= 0; k--) {
-        stack.push([subs[k], item[1].concat([k]), item[2].slice(-(SHOWN_DEPTH - 1)).concat([String(subs[k].id)])]);
+  // Controls that would do nothing are off (back and reset before frame 1, step once the run has
+  // ended), and an ended run's status is its verdict.
+  function controls() {
+    ui.back.disabled = reports.length === 0;
+    ui.reset.disabled = reports.length === 0;
+    ui.step.disabled = ended();
+    if (ended()) {
+      var word = VERDICT_WORD[engine.verdict().verdict];
+      if (word) {
+        ui.status.textContent = word;
+        ui.status.className = "status " + word.replace(/[^A-Z]/g, "");
       }
     }
-    ui["zone-select"].replaceChildren(options);
-    ui["zone-select"].value = chosen.join("/");
-    var zone = zoneAt(chosen);
-    ui["zone-id"].value = zone.id;
-    ui["remove-zone"].disabled = chosen.length === 0;
-
-    var charges = document.createDocumentFragment();
-    listOf(zone.charges).forEach(function (c, i) {
-      var row = el("li");
-      row.setAttribute("data-testid", "charge-item");
-      row.appendChild(el("span", null, (SIGN[c.polarity] || "?") + shownNumber(c.magnitude) + " " + c.polarity + " \u00b7 " + c.visual_id));
-      row.appendChild(removeButton("remove-charge", function () {
-        edit(function () { zoneAt(chosen).charges.splice(i, 1); });
-      }));
-      charges.appendChild(row);
-    });
-    ui["charge-list"].replaceChildren(charges);
-
-    var agents = document.createDocumentFragment();
-    listOf(zone.agents).forEach(function (a, i) {
-      var row = el("li");
-      row.setAttribute("data-testid", "agent-item");
-      var test = a.target_value !== undefined ? " " + (a.rule || "=") + " " + shownNumber(a.target_value) : "";
-      row.appendChild(el("span", null, a.name + " (" + a.visual_id + ")" + test));
-      row.appendChild(removeButton("remove-agent", function () {
-        edit(function () { zoneAt(chosen).agents.splice(i, 1); });
-      }));
-      agents.appendChild(row);
-    });
-    ui["agent-list"].replaceChildren(agents);
-    var kind = kindOf(ui["agent-kind"].value);
-    ui["agent-target"].disabled = !(kind && kind.gate);
-    ui["agent-rule"].disabled = !(kind && kind.takesRule);
-  }
-
-  // ------------------------------------------------------------------ editing
-
-  function readNumber(input, what) {
-    var text = input.value.trim();
-    var value = Number(text);
-    if (text === "" || !isFinite(value)) return { error: what + ": expected a number, found " + JSON.stringify(input.value) };
-    return { value: value };
-  }
-
-  function readText(input, what) {
-    var text = input.value;
-    if (text.trim() === "") return { error: what + ": expected a name, found nothing" };
-    return { value: text };
-  }
-
-  // The lists of a zone that the engine's level text may leave out, made present for an edit.
-  function lists(zone) {
-    ["charges", "agents", "sub_environments"].forEach(function (key) { if (!Array.isArray(zone[key])) zone[key] = []; });
-    return zone;
-  }
-
-  function addCharge() {
-    var magnitude = readNumber(ui["charge-magnitude"], "magnitude");
-    var visual = readText(ui["charge-visual"], "charge visual id");
-    edit(function () {
-      if (magnitude.error || visual.error) return magnitude.error || visual.error;
-      lists(zoneAt(chosen)).charges.push({ magnitude: magnitude.value, polarity: ui["charge-polarity"].value, visual_id: visual.value });
-    });
-  }
-
-  function addAgent() {
-    var kind = kindOf(ui["agent-kind"].value);
-    var visual = readText(ui["agent-visual"], "agent visual id");
-    var target = kind && kind.gate ? readNumber(ui["agent-target"], "gate target") : {};
-    edit(function () {
-      if (!kind) return "agent kind: expected one of the engine's kinds, found " + JSON.stringify(ui["agent-kind"].value);
-      if (visual.error || target.error) return visual.error || target.error;
-      var agent = { name: kind.name, visual_id: visual.value };
-      if (kind.gate) agent.target_value = target.value;
-      if (kind.takesRule) agent.rule = ui["agent-rule"].value;
-      lists(zoneAt(chosen)).agents.push(agent);
-    });
-  }
-
-  function addZone() {
-    var id = readText(ui["new-zone-id"], "sub-zone id");
-    edit(function () {
-      if (id.error) return id.error;
-      var zone = lists(zoneAt(chosen));
-      zone.sub_environments.push({ id: id.value, charges: [], agents: [], sub_environments: [] });
-      chosen = chosen.concat([zone.sub_environments.length - 1]);
-      ui["new-zone-id"].value = "";
-    });
-  }
-
-  function renameZone() {
-    var id = readText(ui["zone-id"], "zone id");
-    edit(function () {
-      if (id.error) return id.error;
-      zoneAt(chosen).id = id.value;
-    });
-  }
-
-  function removeZone() {
-    if (!chosen.length) return;
-    edit(function () {
-      var parent = zoneAt(chosen.slice(0, -1));
-      parent.sub_environments.splice(chosen[chosen.length - 1], 1);
-      chosen = chosen.slice(0, -1);
-    });
   }
 
   // ------------------------------------------------------------------ files
@@ -491,13 +354,6 @@
       pick.appendChild(option);
     });
     ui["level-select"].replaceChildren(pick);
-    var choices = document.createDocumentFragment();
-    kinds.forEach(function (k) {
-      var option = el("option", null, k.name);
-      option.value = k.kind;
-      choices.appendChild(option);
-    });
-    ui["agent-kind"].replaceChildren(choices);
 
     ui["level-select"].addEventListener("change", function () {
       var i = ui["level-select"].value;
@@ -513,6 +369,7 @@
         return;
       }
       save(fileStem() + ".json", text, "application/json");
+      editor.saved();
     });
     ui["save-run"].addEventListener("click", function () {
       save(fileStem() + ".jsonl", texts.map(function (t) { return t + "\n"; }).join(""), "application/x-ndjson");
@@ -521,36 +378,27 @@
     ui.back.addEventListener("click", back);
     ui.step.addEventListener("click", function () { stop(); step(); });
     ui.play.addEventListener("click", play);
-    ui["level-title"].addEventListener("change", function () { level.title = ui["level-title"].value; draw(false); });
-    ui["level-description"].addEventListener("change", function () { level.description = ui["level-description"].value; });
-    ui["zone-select"].addEventListener("change", function () {
-      var value = ui["zone-select"].value;
-      chosen = value === "" ? [] : value.split("/").map(Number);
-      draw(true);
-    });
-    ui.world.addEventListener("click", function (e) {
-      if (reports.length) return;
-      var box = e.target.closest && e.target.closest('[data-testid="zone"]');
-      if (!box) return;
-      var path = box.getAttribute("data-path");
-      chosen = path ? path.slice(1).split("/").map(Number) : [];
-      draw(true);
-    });
-    ui["agent-kind"].addEventListener("change", drawEditor);
-    ui["rename-zone"].addEventListener("click", renameZone);
-    ui["remove-zone"].addEventListener("click", removeZone);
-    ui["add-zone"].addEventListener("click", addZone);
-    ui["add-charge"].addEventListener("click", addCharge);
-    ui["add-agent"].addEventListener("click", addAgent);
   }
 
   window.createOrvEngine().then(function (module) {
     engine = module;
     kinds = engine.kinds();
     wire();
+    editor = window.OrvEditor({
+      kinds: kinds,
+      level: function () { return level; },
+      setLevel: setLevel,
+      open: function (text, name) { return openText(text, name); },
+      levelText: savedLevelText,
+      modelText: modelText,
+      frames: function () { return reports.length; },
+      showError: showError
+    });
     if (!openText(start.text, start.name)) openText(levels[0].text, levels[0].name);
     var index = levels.map(function (entry) { return entry.text; }).indexOf(start.text);
     ui["level-select"].value = index >= 0 ? String(index) : "";
+    return editor.start();
+  }).then(function () {
     ui.studio.setAttribute("data-ready", "true");
   }).catch(function (err) {
     showError("The engine did not start: " + (err && err.message ? err.message : err));
@@ -560,7 +408,7 @@
   window.orvStudio = {
     levelText: function () { return savedLevelText(); },
     runText: function () { return texts.map(function (t) { return t + "\n"; }).join(""); },
-    verdict: function () { return engine.verdict(); },
+    verdict: function () { return standing(); },
     open: function (text, name) { return openText(text, name || "level"); },
     step: function () { step(); return reports.length; }
   };
