@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <string_view>
 
 #include "model/json_text.h"
 
@@ -16,6 +17,16 @@ bool unsettled(const Environment& zone) { return !zone.agents.empty() || zone.ch
 
 // A zone ready to fold into its parent: no agent and exactly one charge.
 bool collapsible(const Environment& zone) { return zone.agents.empty() && zone.charges.size() == 1; }
+
+// The parts one after another, in a text made once at its full size.
+std::string joined(std::initializer_list<std::string_view> parts) {
+    std::size_t size = 0;
+    for (std::string_view part : parts) size += part.size();
+    std::string text;
+    text.reserve(size);
+    for (std::string_view part : parts) text += part;
+    return text;
+}
 
 // Most agents offered the turn that a frame sorts by insertion.
 constexpr std::size_t kInsertionSorted = 32;
@@ -148,7 +159,7 @@ NarrativeSequencer::Outcome NarrativeSequencer::advance(bool reporting) {
         last_record.index = index;
         last_record.action = FrameRecord::Action::CAST;
         last_event = FrameEvent{agent->name, agent->visual_id, ORV_FRAME_EVENT_CAST_SPELL,
-                                agent->name + " executed operation in " + zone->id};
+                                joined({agent->name, " executed operation in ", zone->id})};
         someone_cast = true;
         break;
     }
@@ -203,8 +214,8 @@ bool NarrativeSequencer::check_and_collapse(Environment* env) {
         Environment* parent = path.back().zone;
         const std::size_t place = path.back().next - 1;
         std::shared_ptr<Environment> folded = parent->sub_environments[place];  // alive until the event is written
-        FrameEvent event{"Chronomancer", "shield_" + folded->id, ORV_FRAME_EVENT_COLLAPSE_ZONE,
-                         "Zone " + folded->id + " has resolved and merged."};
+        FrameEvent event{"Chronomancer", joined({"shield_", folded->id}), ORV_FRAME_EVENT_COLLAPSE_ZONE,
+                         joined({"Zone ", folded->id, " has resolved and merged."})};
         parent->charges.push_back(folded->charges.front());
         parent->touch_charges();
         parent->remove_sub_environment(place);
