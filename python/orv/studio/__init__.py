@@ -80,6 +80,7 @@ def render_html(level=None, engine: Path | None = None) -> str:
         "CSS": asset("studio", "studio.css"),
         "ENGINE": _script_safe(engine_text, "the web engine"),
         "VIEWER_JS": asset("viewer", "viewer.js"),
+        "EDITOR_JS": asset("studio", "editor.js"),
         "JS": asset("studio", "studio.js"),
         "LEVELS": reports_json([{"name": name, "text": _document(lv)} for name, lv in bundled]),
         "START": reports_json({"name": start_name, "text": _document(start)}),
