@@ -14,7 +14,6 @@ from pathlib import Path
 import pytest
 from conftest import needs_node, node_env
 
-from orv.levels import bundled_levels
 
 ROOT = Path(__file__).resolve().parents[2]
 pytestmark = pytest.mark.install
@@ -47,7 +46,11 @@ def test_npm_tarball_installs_offline_and_plays_a_level(tmp_path):
         return subprocess.run([node, "play_level.mjs", str(level)], cwd=scratch, env=env, capture_output=True,
                               text=True, timeout=120)
 
-    level = bundled_levels()[3]
+    # A finished world (the fourth bundled level before its agents moved into a tray).
+    table = json.loads((ROOT / "tests" / "engine" / "verdict_table.json").read_text(encoding="utf-8"))
+    world = next(e["world"] for e in table["entries"] if e["name"] == "campaign 04_the_well")
+    level = tmp_path / "well.json"
+    level.write_text(json.dumps({"format": 1, "title": "The Well", "world": world}), encoding="utf-8")
     checked = json.loads(subprocess.run([sys.executable, "-m", "orv", "check", "--json", str(level)],
                                         capture_output=True, text=True, check=True).stdout)
     played = play(level)
