@@ -5,9 +5,11 @@ inside, made by ``bash scripts/web.sh``), the replay viewer's drawing, the studi
 every bundled level as the engine writes levels; the engine reads, runs, tells, judges and saves
 them in the page, which loads nothing from the network. `orv studio` writes it.
 
-    python -m orv.studio [LEVEL] [--html FILE] [--screenshot PNG] [--frames N]
+    python -m orv.studio [LEVEL] [--html FILE] [--screenshot PNG] [--frames N] [--select WHAT]
 
-also photographs the page in headless Chromium (as ``python -m orv.viewer`` does).
+also photographs the page in headless Chromium (as ``python -m orv.viewer`` does), after N frames
+or with a zone, charge or agent picked for editing (WHAT: a zone's path as the narration names it,
+"door/hearth", then ":charge:N" or ":agent:N" for one of its charges or agents, N from 1).
 """
 
 from __future__ import annotations
@@ -105,8 +107,9 @@ def open_page(driver, html_path, timeout: float = 30):
         raise StudioError(f"the studio page did not start: {error}")
 
 
-def screenshot(html_path, png_path, frames: int = 0, width: int = 1280, height: int = 900) -> Path:
-    """Opens a studio page in headless Chromium, steps `frames` frames and saves a PNG of it."""
+def screenshot(html_path, png_path, frames: int = 0, width: int = 1280, height: int = 900, select: str | None = None) -> Path:
+    """Opens a studio page in headless Chromium, picks `select` for editing, steps `frames` frames
+    and saves a PNG of it."""
     import tempfile
 
     from ..viewer import launch_browser
@@ -116,6 +119,8 @@ def screenshot(html_path, png_path, frames: int = 0, width: int = 1280, height: 
         driver = launch_browser(profile, width, height)
         try:
             open_page(driver, html_path)
+            if select and not driver.execute_script("return window.orvStudio.select(arguments[0])", select):
+                raise StudioError(f"--select {select}: the level has no such zone, charge or agent")
             for _ in range(frames):
                 driver.execute_script("window.orvStudio.step()")
             write_atomic(png_path, driver.find_element("css selector", "main").screenshot_as_png)
@@ -130,6 +135,7 @@ def main(argv=None) -> int:
     parser.add_argument("--html", metavar="FILE", help="write the studio page here")
     parser.add_argument("--screenshot", metavar="PNG", help="save a picture of the page here")
     parser.add_argument("--frames", type=int, default=0, help="frames to run before the picture (default 0)")
+    parser.add_argument("--select", metavar="WHAT", help='pick a zone, charge or agent before the picture, e.g. "door/hearth:charge:1"')
     args = parser.parse_args(argv)
     if not (args.html or args.screenshot):
         parser.error("nothing to do: give --html and/or --screenshot")
@@ -140,7 +146,7 @@ def main(argv=None) -> int:
 
             with tempfile.TemporaryDirectory(prefix="orv-studio-") as tmp:
                 page = write_html(args.html or Path(tmp) / "studio.html", level)
-                screenshot(page, args.screenshot, args.frames)
+                screenshot(page, args.screenshot, args.frames, select=args.select)
         else:
             write_html(args.html, level)
     except (ToolkitError, OSError) as err:

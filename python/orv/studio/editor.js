@@ -534,8 +534,12 @@
         row.draggable = true;
         var target = list === "sub_environments" ? { path: path.concat([i]), list: null, index: 0 } : { path: path, list: list, index: i };
         row.appendChild(button(words(items[i]), testid + "-pick", "pick it to edit", pickRow(target)));
-        row.appendChild(button("\u2191", "item-up", "move up (Alt+\u2191)", moveRow({ path: path, list: list, index: i }, -1)));
-        row.appendChild(button("\u2193", "item-down", "move down (Alt+\u2193)", moveRow({ path: path, list: list, index: i }, 1)));
+        var up = button("\u2191", "item-up", "move up (Alt+\u2191)", moveRow({ path: path, list: list, index: i }, -1));
+        var down = button("\u2193", "item-down", "move down (Alt+\u2193)", moveRow({ path: path, list: list, index: i }, 1));
+        up.disabled = i === 0;
+        down.disabled = i === items.length - 1;
+        row.appendChild(up);
+        row.appendChild(down);
         if (list !== "sub_environments") {
           row.appendChild(button("\u00d7", list === "charges" ? "remove-charge" : "remove-agent", "remove (Delete)",
                                  removeRow({ path: path, list: list, index: i })));
@@ -1068,7 +1072,7 @@
         note("");
         select(hit, false);
       });
-      ui.world.addEventListener("mousedown", function (e) {  // what is grabbed in the level can be dragged
+      ui.world.addEventListener("mouseover", function (e) {  // what the pointer is on in the level can be dragged
         if (core.frames() || !e.target.closest) return;
         var node = e.target.closest('[data-testid="charge"], [data-testid="agent"], [data-testid="zone"]');
         if (node && ui.world.contains(node) && node.getAttribute("data-path") !== "") node.draggable = true;
