@@ -9,6 +9,7 @@
 #include <exception>
 #include <limits>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "sequencer/sequencer.h"
@@ -93,15 +94,16 @@ struct Solver::Plan {
         }
         for (const auto& piece : tray.pieces) pieces.emplace_back(*piece);
         accepting = accepting_zones(world, tray);
+        placements = count(tray);
+        // Twins matter only where there are several placements: then there are at most 29 pieces.
         twin.resize(pieces.size());
         for (std::size_t i = 0; i < pieces.size(); ++i) {
             twin[i] = i;
-            for (std::size_t j = 0; j < i && twin[i] == i; ++j) {
+            for (std::size_t j = 0; j < i && twin[i] == i && placements > 1; ++j) {
                 if (pieces[j].same(pieces[i])) twin[i] = j;
             }
             twins = twins || twin[i] != i;
         }
-        placements = count(tray);
     }
 
     std::uint64_t count(const Tray& tray) const {
@@ -132,50 +134,66 @@ struct Solver::Plan {
         return total;
     }
 
+    // Room for first_of_its_world, one for each worker.
+    struct Twins {
+        std::vector<std::vector<std::size_t>> queue;  // the pieces each zone gets, as their first twin
+        std::vector<std::size_t> head;                // how many of them are given out so far
+        std::vector<std::size_t> used;                // the zones that get pieces, ascending
+        std::set<std::vector<std::size_t>> stuck;     // heads (of the used zones) from which nothing fits
+        std::vector<std::size_t> key;
+    };
+
     // Whether the placement is the first, in the search's order, of those that build its world: a
     // world is the sequence of pieces each zone gets, so another placement builds it when it sends
-    // twins elsewhere and every zone still gets the same sequence.
-    bool first_of_its_world(const std::vector<std::size_t>& digits, std::vector<std::vector<std::size_t>>& queue,
-                            std::vector<std::size_t>& head, std::vector<std::size_t>& used) const {
-        used.assign(digits.begin(), digits.end());
-        std::sort(used.begin(), used.end());
-        used.erase(std::unique(used.begin(), used.end()), used.end());
-        if (queue.size() < accepting.size()) {
-            queue.resize(accepting.size());
-            head.resize(accepting.size());
+    // twins elsewhere and every zone still gets the same sequence. (With twins and more than one
+    // accepting zone there are at most 29 pieces, the search being at most a billion placements.)
+    bool first_of_its_world(const std::vector<std::size_t>& digits, Twins& t) const {
+        t.used.assign(digits.begin(), digits.end());
+        std::sort(t.used.begin(), t.used.end());
+        t.used.erase(std::unique(t.used.begin(), t.used.end()), t.used.end());
+        if (t.queue.size() < accepting.size()) {
+            t.queue.resize(accepting.size());
+            t.head.resize(accepting.size());
         }
-        for (std::size_t z : used) {
-            queue[z].clear();
-            head[z] = 0;
+        for (std::size_t z : t.used) {
+            t.queue[z].clear();
+            t.head[z] = 0;
         }
-        for (std::size_t p = 0; p < digits.size(); ++p) queue[digits[p]].push_back(twin[p]);
+        t.stuck.clear();
+        for (std::size_t p = 0; p < digits.size(); ++p) t.queue[digits[p]].push_back(twin[p]);
         for (std::size_t p = 0; p < digits.size(); ++p) {
-            for (std::size_t z : used) {
+            for (std::size_t z : t.used) {
                 if (z >= digits[p]) break;
-                if (head[z] < queue[z].size() && queue[z][head[z]] == twin[p]) {
-                    ++head[z];
-                    const bool other = completes(p + 1, queue, head, used);
-                    --head[z];
+                if (t.head[z] < t.queue[z].size() && t.queue[z][t.head[z]] == twin[p]) {
+                    ++t.head[z];
+                    const bool other = completes(p + 1, t);
+                    --t.head[z];
                     if (other) return false;
                 }
             }
-            ++head[digits[p]];
+            ++t.head[digits[p]];
         }
         return true;
     }
 
     // Whether the pieces from `p` on can be sent to zones so that each zone's sequence is filled.
-    bool completes(std::size_t p, const std::vector<std::vector<std::size_t>>& queue, std::vector<std::size_t>& head,
-                   const std::vector<std::size_t>& used) const {
+    // Heads found to lead nowhere are remembered, so the search is as long as there are heads.
+    bool completes(std::size_t p, Twins& t) const {
         if (p == pieces.size()) return true;
-        for (std::size_t z : used) {
-            if (head[z] < queue[z].size() && queue[z][head[z]] == twin[p]) {
-                ++head[z];
-                const bool done = completes(p + 1, queue, head, used);
-                --head[z];
+        t.key.clear();
+        for (std::size_t z : t.used) t.key.push_back(t.head[z]);
+        if (t.stuck.count(t.key)) return false;
+        for (std::size_t z : t.used) {
+            if (t.head[z] < t.queue[z].size() && t.queue[z][t.head[z]] == twin[p]) {
+                ++t.head[z];
+                const bool done = completes(p + 1, t);
+                --t.head[z];
                 if (done) return true;
             }
         }
+        t.key.clear();
+        for (std::size_t z : t.used) t.key.push_back(t.head[z]);
+        t.stuck.insert(t.key);
         return false;
     }
 };
@@ -271,8 +289,7 @@ struct Solver::Search {
         const std::uint64_t base = plan.accepting.size();
         std::vector<std::size_t> digits(pieces);
         World world;
-        std::vector<std::vector<std::size_t>> queue;
-        std::vector<std::size_t> head, used;
+        Plan::Twins twins;
         // One sequencer and one judge for every run, so that their room is reused.
         std::optional<NarrativeSequencer> sequencer;
         std::optional<Judge> judge;
@@ -296,7 +313,7 @@ struct Solver::Search {
                         digits[p] = 0;
                     }
                 }
-                if (plan.twins && !plan.first_of_its_world(digits, queue, head, used)) continue;
+                if (plan.twins && !plan.first_of_its_world(digits, twins)) continue;
                 std::shared_ptr<Environment> root = world.set(plan, digits);
                 if (sequencer) {
                     sequencer->restart(root);
