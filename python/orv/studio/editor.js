@@ -347,8 +347,9 @@
     // ---------------------------------------------------------------- edits and their history
 
     // Makes an edit: `edit(writer)` changes the writer's copy of the level and returns null, an
-    // object {sel} that picks what the edit made, or an error's words. The engine reads the new
-    // level (unless only its title or description changed: `textOnly`), and the run starts over.
+    // object {sel, subject} that picks what the edit made (and what it was made to, which undo
+    // picks again), or an error's words. The engine reads the new level (unless only its title or
+    // description changed: `textOnly`), and the run starts over.
     function change(edit, textOnly) {
       var before = level(), picked = sel, writer = new Writer(before), result, text;
       try {
@@ -369,7 +370,7 @@
         drawPanel();
         return false;
       }
-      remember(before, picked, writer.slots);
+      remember(before, result && result.subject ? result.subject : picked, writer.slots);
       if (textOnly) core.showError("");
       changed(text);
       return true;
@@ -788,7 +789,8 @@
         var list = w.list(dest, from.list);
         final = Math.max(0, Math.min(final, list.length));
         list.splice(final, 0, item);
-        return { sel: zones ? { path: dest.concat([final]), list: null, index: 0 } : { path: dest, list: from.list, index: final } };
+        return { sel: zones ? { path: dest.concat([final]), list: null, index: 0 } : { path: dest, list: from.list, index: final },
+                 subject: zones ? { path: moving, list: null, index: 0 } : from };
       });
     }
 
@@ -1128,7 +1130,7 @@
         sel = null;
         draftId = newId();
         if (how.unsaved) keep(core.modelText(level())); else clean.add(level());
-        if (!how.link && location.hash.indexOf(LINK_KEY) === 0) history.replaceState(null, "", location.pathname + location.search);
+        if (previous && !how.link && location.hash.indexOf(LINK_KEY) === 0) history.replaceState(null, "", location.pathname + location.search);
         note("");
         drawTools();
       },

@@ -1,0 +1,205 @@
+"""The studio's editor driven as a designer drives it, in headless Chromium: a level built from
+blank, edited in place, reordered, undone and redone, kept across a reload, shared as a link that
+a fresh browser opens, played to solved, saved and checked; then a hostile user's inputs."""
+
+import base64
+import json
+import zlib
+from contextlib import contextmanager
+
+import orv_session
+import pytest
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import Select, WebDriverWait
+from test_studio_browser import downloaded, fill, needs_browser, orv, q, state
+
+from orv import studio, viewer
+
+pytestmark = needs_browser
+
+GREY, RED, GREEN = "rgb(138, 145, 158)", "rgb(179, 38, 30)", "rgb(47, 143, 78)"
+
+
+@pytest.fixture(scope="module")
+def page(web_engine, tmp_path_factory):
+    return studio.write_html(tmp_path_factory.mktemp("editor") / "studio.html", engine=web_engine)
+
+
+@contextmanager
+def chromium(tmp_path, name, width=1280):
+    downloads = tmp_path / f"{name}-downloads"
+    downloads.mkdir()
+    driver = viewer.launch_browser(tmp_path / f"{name}-profile", width, 900)
+    driver.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": str(downloads)})
+    driver.downloads = downloads
+    try:
+        yield driver
+        problems = [e["message"] for e in driver.get_log("browser") if e["level"] in ("SEVERE", "WARNING")]
+        assert problems == []  # no script error, nothing the page's policy had to block
+    finally:
+        driver.quit()
+
+
+def keys(driver, *strokes):
+    """Presses keys on the page itself, as a designer does with nothing focused."""
+    driver.execute_script("document.activeElement && document.activeElement.blur()")
+    ActionChains(driver).send_keys(*strokes).perform()
+
+
+def chords(driver, *strokes):
+    """Presses chords on the page itself: each stroke is (modifiers..., key)."""
+    chain = ActionChains(driver)
+    for stroke in strokes:
+        for modifier in stroke[:-1]:
+            chain.key_down(modifier)
+        chain.send_keys(stroke[-1])
+        for modifier in reversed(stroke[:-1]):
+            chain.key_up(modifier)
+    driver.execute_script("document.activeElement && document.activeElement.blur()")
+    chain.perform()
+
+
+UNDO, REDO, REDO_Y = (Keys.CONTROL, "z"), (Keys.CONTROL, Keys.SHIFT, "z"), (Keys.CONTROL, "y")
+
+
+def rows(driver, testid):
+    return [r.text for r in driver.find_elements(By.CSS_SELECTOR, f'[data-testid="{testid}"] [data-testid$="-pick"]')]
+
+
+def drawn(driver, zone_path, testid):
+    return driver.find_elements(By.CSS_SELECTOR, f'[data-testid=world] [data-path="{zone_path}"] > .row > [data-testid={testid}]')
+
+
+def drag(driver, source, target):
+    """Drags with the mouse and drops on the left part of `target` (before it)."""
+    ActionChains(driver).click_and_hold(source).move_to_element_with_offset(target, -target.size["width"] // 4, 0) \
+        .release().perform()
+
+
+def verdict_colour(driver):
+    return driver.execute_script("return getComputedStyle(document.querySelector('[data-testid=verdict]')).borderLeftColor")
+
+
+def level_text(driver):
+    return driver.execute_script("return window.orvStudio.levelText()")
+
+
+def play_with_space(driver):
+    keys(driver, " ")
+    WebDriverWait(driver, 30).until(lambda d: state(d)["status"] not in ("ready", "running"))
+    return state(driver)
+
+
+def add_charge(driver, magnitude, visual):
+    fill(driver, "charge-magnitude", magnitude)
+    fill(driver, "charge-visual", visual)
+    q(driver, "add-charge").click()
+
+
+def add_agent(driver, kind, visual, target=None):
+    Select(q(driver, "agent-kind")).select_by_value(kind)
+    fill(driver, "agent-visual", visual)
+    if target is not None:
+        fill(driver, "agent-target", target)
+    q(driver, "add-agent").click()
+
+
+def test_designer_builds_undoes_reloads_shares_and_solves(page, tmp_path):
+    with chromium(tmp_path, "designer") as browser:
+        studio.open_page(browser, page)
+        q(browser, "new-level").click()
+        assert (state(browser)["zones"], state(browser)["title"], verdict_colour(browser)) == (["root"], "New level", GREY)
+        fill(browser, "level-title", "Two Gates\t")
+        fill(browser, "zone-id", "vault")
+        q(browser, "rename-zone").click()
+        add_agent(browser, "equals", "door", "8")
+        assert (q(browser, "agent-visual").get_attribute("value"), q(browser, "agent-target").get_attribute("value")) == ("", "")
+        fill(browser, "new-zone-id", "cellar")
+        q(browser, "add-zone").click()
+        add_charge(browser, "3", "b")  # the order decides what the Minus Magician makes: 3 - 10
+        add_charge(browser, "10", "a")
+        assert rows(browser, "charge-list") == ["+3 (b)", "+10 (a)"]  # each entry on its own, the fields emptied
+        add_agent(browser, "minus", "m")
+        browser.find_element(By.CSS_SELECTOR, '[data-testid=world] [data-path=""] > .zone-head').click()  # the vault, picked
+        fill(browser, "new-zone-id", "attic")
+        q(browser, "add-zone").click()
+        add_charge(browser, "1", "c")
+        add_agent(browser, "judge", "j", "1")
+        assert rows(browser, "agent-list") == ["The Judge (j) wants >= 1"]
+        assert state(browser)["zones"] == ["vault", "cellar", "attic"] and state(browser)["error"] == ""
+
+        end = play_with_space(browser)
+        assert (end["status"], end["reasons"], verdict_colour(browser)) == \
+            ("unsolved", ["Equals Gate (door) in zone vault did not open (total -6, wants = 8)"], RED)
+        assert q(browser, "step").get_attribute("disabled") == "true"
+        keys(browser, Keys.HOME)
+        assert (state(browser)["frame"], q(browser, "back").get_attribute("disabled")) == (0, "true")
+
+        # Reorder by dragging the 10 onto the 3 in the drawing; undo and redo it.
+        drag(browser, drawn(browser, "/0", "charge")[1], drawn(browser, "/0", "charge")[0])
+        WebDriverWait(browser, 5).until(lambda d: rows(d, "charge-list") == ["+10 (a)", "+3 (b)"])
+        fixed = level_text(browser)
+        chords(browser, UNDO)
+        assert rows(browser, "charge-list") == ["+3 (b)", "+10 (a)"]
+        chords(browser, REDO)
+        assert level_text(browser) == fixed
+        chords(browser, UNDO, REDO_Y)
+        assert level_text(browser) == fixed
+
+        # Edit in place: the 3, picked in the drawing, becomes 1e999 (inf), moves up with Alt+Up, is
+        # deleted with Delete; each undone. The Judge moves to the vault and back by undo.
+        drawn(browser, "/0", "charge")[1].click()
+        assert q(browser, "inspector-title").text == "Charge 2 of 2 in zone vault/cellar"
+        fill(browser, "edit-magnitude", "1e999\t")
+        assert rows(browser, "charge-list") == ["+10 (a)", "+inf (b)"]
+        chords(browser, (Keys.ALT, Keys.ARROW_UP))
+        assert rows(browser, "charge-list") == ["+inf (b)", "+10 (a)"]
+        keys(browser, Keys.DELETE)
+        assert rows(browser, "charge-list") == ["+10 (a)"]
+        chords(browser, UNDO, UNDO, UNDO)
+        assert level_text(browser) == fixed
+        drawn(browser, "/1", "agent")[0].click()
+        Select(q(browser, "move-to")).select_by_visible_text("vault")
+        assert rows(browser, "agent-list") == ["Equals Gate (door) wants = 8", "The Judge (j) wants >= 1"]
+        chords(browser, UNDO)
+        keys(browser, Keys.ESCAPE)
+        assert q(browser, "inspector").is_displayed() is False and browser.find_elements(By.CSS_SELECTOR, ".picked") == []
+
+        # A hundred and twenty steps, every one undone.
+        drawn(browser, "/0", "charge")[0].click()
+        before = int(q(browser, "studio").get_attribute("data-undo"))
+        chords(browser, *[(Keys.ALT, Keys.ARROW_DOWN), (Keys.ALT, Keys.ARROW_UP)] * 60)
+        assert int(q(browser, "studio").get_attribute("data-undo")) == before + 120
+        chords(browser, *[UNDO] * 120)
+        assert level_text(browser) == fixed and q(browser, "undo").get_attribute("disabled") is None
+
+        # The work survives a reload: leaving asks first, and the page offers the level back.
+        assert q(browser, "studio").get_attribute("data-unsaved") == "true"
+        assert browser.execute_script(
+            "const e = new Event('beforeunload', {cancelable: true}); window.dispatchEvent(e); return e.defaultPrevented")
+        browser.refresh()
+        studio.open_page(browser, page)
+        assert "\u201cTwo Gates\u201d" in q(browser, "drafts").text
+        q(browser, "restore-draft").click()
+        assert level_text(browser) == fixed and q(browser, "drafts").is_displayed() is False
+
+        q(browser, "copy-link").click()
+        WebDriverWait(browser, 10).until(lambda d: "#level=" in d.current_url)
+        assert q(browser, "notice").text.startswith("Link copied")
+        link = browser.current_url
+
+    with chromium(tmp_path, "friend", width=420) as fresh:  # another browser, a phone's width
+        fresh.get(link)
+        WebDriverWait(fresh, 30).until(lambda d: d.execute_script("return document.getElementById('studio').dataset.ready") == "true")
+        assert (state(fresh)["error"], level_text(fresh)) == ("", fixed)
+        world, panel = (fresh.execute_script(f"return document.querySelector('[data-testid={t}]').getBoundingClientRect().toJSON()")
+                        for t in ("world", "editor"))
+        assert world["bottom"] <= panel["top"] and world["width"] >= 380  # the panel is under the world, not over it
+        end = play_with_space(fresh)
+        assert (end["status"], end["frame"], verdict_colour(fresh)) == ("solved", 6, GREEN)
+        fresh.execute_script("arguments[0].click()", q(fresh, "save-level"))
+        saved = downloaded(fresh, "two_gates.json")
+        check = orv("check", str(saved))
+        assert (check.returncode, check.stdout) == (0, "two_gates.json: solved in 6 frames\n")
