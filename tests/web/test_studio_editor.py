@@ -203,3 +203,92 @@ def test_designer_builds_undoes_reloads_shares_and_solves(page, tmp_path):
         saved = downloaded(fresh, "two_gates.json")
         check = orv("check", str(saved))
         assert (check.returncode, check.stdout) == (0, "two_gates.json: solved in 6 frames\n")
+
+
+def deflated(data: bytes) -> str:
+    packer = zlib.compressobj(9, zlib.DEFLATED, -15)
+    return base64.urlsafe_b64encode(packer.compress(data) + packer.flush()).decode().rstrip("=")
+
+
+def reopen(driver, page, fragment=""):
+    driver.get("about:blank")
+    driver.get(page.resolve().as_uri() + fragment)
+    WebDriverWait(driver, 30).until(lambda d: d.execute_script("return document.getElementById('studio').dataset.ready") == "true")
+
+
+def test_hostile_links_storage_ids_and_huge_levels(page, tmp_path):
+    from conftest import module_run
+
+    with chromium(tmp_path, "hostile") as browser:
+        said = "The level in the link was not opened: "
+        for fragment, says in [
+            ("#level=", said + 'expected the level after "#level=", found nothing'),
+            ("#level=%%%", said + 'expected base64url text (letters, digits, "-" and "_"), found "%" at character 1'),
+            ("#level=A", said + "expected base64url text, found 1 character, a length that no bytes have"),
+            ("#level=AAAA", said + "expected a level that the studio packed (deflate), found bytes that do not inflate"),
+            ("#level=" + deflated(bytes(70 << 20)), said + "the level inflates to more than 67,108,864 bytes"),
+            ("#level=" + deflated(b'{"id": "r", "colour": 1}'), "The level was not opened: " + module_run(b'{"id": "r", "colour": 1}')["error"]),
+        ]:
+            reopen(browser, page, fragment)
+            assert (state(browser)["error"], state(browser)["title"]) == (says, "First Light"), fragment
+
+        # Hostile ids, pasted as level text: shown as they are, never run as markup.
+        hostile = {"format": 1, "title": "<b>x</b>", "world": {"id": '<img src=x onerror="window.pwned=1">', "sub_environments": [
+            {"id": "__proto__", "charges": [{"magnitude": 2, "polarity": "negative", "visual_id": "\"]'><script>window.pwned=2</script>"}],
+             "agents": [{"name": "equals", "visual_id": "constructor", "target_value": 7}]}]}}
+        q(browser, "text-io").click()
+        fill(browser, "level-text-area", "{")
+        q(browser, "open-text").click()
+        assert q(browser, "text-error").text == "The level was not opened: " + module_run(b"{")["error"]
+        browser.execute_script("arguments[0].value = arguments[1]", q(browser, "level-text-area"), json.dumps(hostile))
+        q(browser, "open-text").click()
+        assert q(browser, "text-dialog").get_attribute("open") is None
+        assert state(browser)["zones"] == [hostile["world"]["id"], "__proto__"]
+        drawn(browser, "/0", "agent")[0].click()
+        assert rows(browser, "agent-list") == ["Equals Gate (constructor) wants = 7"]  # a file's "equals", in the engine's words
+        drawn(browser, "/0", "charge")[0].click()
+        assert q(browser, "edit-visual").get_attribute("value") == hostile["world"]["sub_environments"][0]["charges"][0]["visual_id"]
+        Select(q(browser, "move-to")).select_by_visible_text(hostile["world"]["id"])
+        assert rows(browser, "charge-list") == ['-2 ("]\'><script>window.pwned=2</script>)']
+        for typed, shown in (("inf", "-inf"), ("-0", "-0"), ("nan", "-nan"), ("1e999", "-inf")):
+            fill(browser, "edit-magnitude", typed + "\t")
+            assert rows(browser, "charge-list")[0].startswith(shown + " ("), typed
+        fill(browser, "edit-magnitude", "abc\t")
+        assert state(browser)["error"] == 'magnitude: expected a number, found "abc"'
+        assert q(browser, "edit-magnitude").get_attribute("aria-invalid") == "true"
+        assert browser.execute_script("return window.pwned") is None
+
+        # A full storage is said, and the next edit after room is made is kept.
+        browser.execute_script("""
+          let size = 1 << 22, i = 0;
+          while (size >= 1) { try { localStorage.setItem('junk' + i++, 'x'.repeat(size)); } catch (e) { size >>= 1; } }""")
+        fill(browser, "new-zone-id", "attic")
+        q(browser, "add-zone").click()
+        assert q(browser, "editor-note").text.startswith("The level was not kept in this browser: its storage is full (")
+        browser.execute_script("Object.keys(localStorage).filter(k => k.startsWith('junk')).forEach(k => localStorage.removeItem(k))")
+        keys(browser, Keys.DELETE)  # the attic, picked when it was added
+        assert q(browser, "editor-note").is_displayed() is False and state(browser)["zones"] == [hostile["world"]["id"], "__proto__"]
+        browser.execute_script("localStorage.setItem('orv-studio:draft:broken', '{')")
+        reopen(browser, page)
+        assert [r.text.split(", edited")[0] for r in browser.find_elements(By.CSS_SELECTOR, "[data-testid=draft-item]")] == \
+            ["\u201c<b>x</b>\u201d", "a kept level that cannot be readdiscard"]
+
+        # A zone of 5,000 charges: the list shows 200 rows around the one picked.
+        big = {"id": "big", "charges": [{"magnitude": i, "polarity": "positive", "visual_id": f"c{i}"} for i in range(5000)]}
+        assert browser.execute_script("return window.orvStudio.open(arguments[0], 'big')", json.dumps(big))
+        assert browser.execute_script("return window.orvStudio.select('big:charge:4000')")
+        assert (len(rows(browser, "charge-list")), q(browser, "charge-list").find_element(By.CSS_SELECTOR, ".picked").text[:12]) == \
+            (200, "+3999 (c3999")
+        keys(browser, Keys.DELETE)
+        assert json.loads(level_text(browser))["world"]["charges"][3999]["visual_id"] == "c4000"
+        chords(browser, UNDO)
+        assert len(json.loads(level_text(browser))["world"]["charges"]) == 5000
+
+        keys(browser, "?")
+        assert q(browser, "keys-help").get_attribute("open") == "true"
+        keys(browser, Keys.ESCAPE)
+        assert q(browser, "keys-help").get_attribute("open") is None
+        keys(browser, Keys.ARROW_RIGHT)
+        assert (state(browser)["frame"], state(browser)["status"]) == (1, "solved")  # nothing to cast or fold
+        keys(browser, Keys.ARROW_LEFT)
+        assert state(browser)["frame"] == 0

@@ -195,7 +195,10 @@
       throw new Error("expected base64url text (letters, digits, \"-\" and \"_\"), found " + JSON.stringify(bad[0]) +
                       " at character " + (bad.index + 1));
     }
-    if (text.length % 4 === 1) throw new Error("expected base64url text, found " + grouped(text.length) + " characters, a length that no bytes have");
+    if (text.length % 4 === 1) {
+      throw new Error("expected base64url text, found " + grouped(text.length) + (text.length === 1 ? " character" : " characters") +
+                      ", a length that no bytes have");
+    }
     var binary = atob(text.replace(/-/g, "+").replace(/_/g, "/") + "===".slice((text.length + 3) % 4));
     var bytes = new Uint8Array(binary.length);
     for (var i = 0; i < binary.length; i++) bytes[i] = binary.charCodeAt(i);
