@@ -600,9 +600,9 @@
       } else {
         var kind = kindOf(item);
         ui["edit-kind"].value = kind ? kind.kind : "";
-        ui["edit-target"].disabled = !(kind && kind.gate);
+        hook("edit-target-field").hidden = !(kind && kind.gate);
         ui["edit-target"].value = item.target_value !== undefined ? exactText(item.target_value) : "";
-        ui["edit-rule"].disabled = !(kind && kind.takesRule);
+        hook("edit-rule-field").hidden = !(kind && kind.takesRule);
         ui["edit-rule"].value = item.rule || ">=";
       }
       ui["move-to"].value = "-";
