@@ -54,3 +54,14 @@ Module["levelText"] = function (title, description) {
 Module["numbers"] = function () { return orvText(_orv_web_numbers()); };
 Module["kinds"] = function () { return JSON.parse(orvText(_orv_web_kinds())); };
 Module["reset"] = function () { if (_orv_web_reset() !== 1) orvFail(); };
+Module["pieces"] = function () { return JSON.parse(orvText(_orv_web_pieces())); };
+Module["accepting"] = function () { return JSON.parse(orvText(_orv_web_accepting())); };
+Module["place"] = function (zones) {
+  orvWithTexts([JSON.stringify(zones)], function (z) { if (_orv_web_place(z) !== 1) orvFail(); });
+};
+Module["placement"] = function () { return JSON.parse(orvText(_orv_web_placement())); };
+Module["solve"] = function (level) {
+  return orvWithTexts([String(level)], function (t) {
+    return JSON.parse(orvText(_orv_web_solve(t, lengthBytesUTF8(String(level)))));
+  });
+};

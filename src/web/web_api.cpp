@@ -1,14 +1,19 @@
 // The C functions that the web build exports: one session per page, texts in and out.
 // Each function converts and calls the session; a failure returns null (or 0) and keeps its message.
 #include <exception>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <emscripten/emscripten.h>
 #include <nlohmann/json.hpp>
 
 #include "toolkit/kinds.h"
+#include "toolkit/level_file.h"
+#include "toolkit/pieces.h"
 #include "toolkit/session.h"
+#include "toolkit/solver.h"
 
 namespace {
 
@@ -142,6 +147,84 @@ EMSCRIPTEN_KEEPALIVE const char* orv_web_kinds() {
                              {"method", kind.method}});
         }
         return kinds.dump();
+    });
+}
+
+// The puzzle's tray: [{"label": "Plus Magician (smith)", "name", "visualId"}], the pieces in the
+// level's order; [] for a level without pieces.
+EMSCRIPTEN_KEEPALIVE const char* orv_web_pieces() {
+    return text_call([] {
+        nlohmann::json pieces = nlohmann::json::array();
+        for (const auto& piece : session().tray().pieces) {
+            pieces.push_back({{"label", orv::piece_label(*piece)}, {"name", piece->name}, {"visualId", piece->visual_id}});
+        }
+        return pieces.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    });
+}
+
+// The zones that accept pieces: [{"path": "anvil/bellows", "zone": its number in preorder}].
+EMSCRIPTEN_KEEPALIVE const char* orv_web_accepting() {
+    return text_call([] {
+        const orv::Session& run = session();
+        nlohmann::json zones = nlohmann::json::array();
+        for (std::size_t zone : orv::accepting_zones(run.root(), run.tray())) {
+            zones.push_back({{"path", orv::zone_path(run.root(), zone)}, {"zone", zone}});
+        }
+        return zones.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    });
+}
+
+// Starts a fresh run with the pieces placed; `zones` is a JSON array of the path of each piece's
+// zone. 1 on success, 0 on a refusal (the session as it was).
+EMSCRIPTEN_KEEPALIVE int orv_web_place(const char* zones) {
+    return guarded([&] {
+        const nlohmann::json paths = nlohmann::json::parse(zones ? zones : "");
+        if (!paths.is_array()) throw std::invalid_argument("a placement is a list of zone paths, not " + paths.dump());
+        std::vector<std::string> list;
+        for (const auto& path : paths) {
+            if (!path.is_string()) throw std::invalid_argument("a zone path is text, not " + path.dump());
+            list.push_back(path.get<std::string>());
+        }
+        return session().place(list), 1;
+    }, 0);
+}
+
+// The placement of this run: {"zones": [paths] or null, "lines": ["put the ... into ..."]}.
+EMSCRIPTEN_KEEPALIVE const char* orv_web_placement() {
+    return text_call([] {
+        const orv::Session& run = session();
+        const auto& zones = run.placement();
+        return nlohmann::json{{"zones", zones ? nlohmann::json(*zones) : nlohmann::json()},
+                              {"lines", run.placement_lines()}}
+            .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    });
+}
+
+// Solves the level of `size` bytes of text (not the session's: a worker solves with an engine of
+// its own) on the calling thread: {"placements", "tried", "solutions", "exhaustive", "shortest":
+// {"frames", "zones": [paths], "lines"} or null}.
+EMSCRIPTEN_KEEPALIVE const char* orv_web_solve(const char* level_text, int size) {
+    return text_call([&] {
+        const orv::Level level = orv::read_level(level_text && size > 0 ? std::string_view(level_text, size)
+                                                                        : std::string_view());
+        orv::Solver solver(*level.world, level.tray);
+        orv::SolverOptions options;
+        options.jobs = 1;
+        const orv::SolverResult result = solver.solve(options);
+        nlohmann::json shortest;
+        if (result.shortest) {
+            nlohmann::json zones = nlohmann::json::array(), lines = nlohmann::json::array();
+            for (std::size_t i = 0; i < result.shortest->zones.size(); ++i) {
+                const std::string path = orv::zone_path(*level.world, result.shortest->zones[i]);
+                zones.push_back(path);
+                lines.push_back(orv::placement_line(*level.tray.pieces[i], path));
+            }
+            shortest = {{"frames", result.shortest->frames}, {"zones", zones}, {"lines", lines}};
+        }
+        return nlohmann::json{{"placements", solver.placements()}, {"tried", result.tried},
+                              {"solutions", result.solutions}, {"exhaustive", result.exhaustive},
+                              {"shortest", shortest}}
+            .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     });
 }
 

@@ -123,6 +123,39 @@ export type PatchOperation =
   | { op: "move" | "copy"; from: string; path: string };
 
 /** One engine: one level loaded at a time, and its run. */
+/** A piece of a puzzle's tray, named as the engine names agents. */
+export interface Piece {
+  /** "Plus Magician (smith)" */
+  label: string;
+  /** The display name, "Plus Magician". */
+  name: string;
+  visualId: string;
+}
+
+/** A zone that accepts pieces: its path ("anvil/bellows") and its number in preorder (the root 0). */
+export interface AcceptingZone {
+  path: string;
+  zone: number;
+}
+
+/** The placement of a run: each piece's zone path (null while the pieces wait in the tray), in words. */
+export interface PlacementState {
+  zones: string[] | null;
+  /** "put the Plus Magician (smith) into anvil/bellows" */
+  lines: string[];
+}
+
+/** A solver's search over every placement of a level's pieces, on the calling thread. */
+export interface SolveResult {
+  placements: number;
+  tried: number;
+  /** Placements that solve the level, those that build the same world counted once. */
+  solutions: number;
+  exhaustive: boolean;
+  /** The solution of fewest frames (the first in the search's order among equals), or null. */
+  shortest: { frames: number; zones: string[]; lines: string[] } | null;
+}
+
 export interface OrvEngine {
   /**
    * Loads a level file's text (or a frame report of a saved run) and starts a fresh run of it.
@@ -146,6 +179,23 @@ export interface OrvEngine {
   numbers(): string;
   /** Starts the loaded level's run again from its first frame. */
   reset(): void;
+  /** The loaded puzzle's pieces, in the level's order ([] for a level without pieces). */
+  pieces(): Piece[];
+  /** The zones that accept pieces, in preorder. */
+  accepting(): AcceptingZone[];
+  /**
+   * Starts a fresh run with the pieces placed, a zone path for each piece in the level's order;
+   * reset() keeps the placement. Throws, changing nothing, for another number of zones, a path that
+   * names no zone or several, and a zone that does not accept pieces.
+   */
+  place(zones: string[]): void;
+  /** The placement of this run. */
+  placement(): PlacementState;
+  /**
+   * Runs every placement of the pieces of the level `levelText` (not the loaded one) to its end and
+   * judges it, on the calling thread: a page runs it in a worker to stay responsive.
+   */
+  solve(levelText: string): SolveResult;
   /** The thirteen agent kinds, in a fixed order. */
   kinds(): AgentKind[];
   /** The last frame's changes to the world (JSON text of a PatchOperation[]), from the world before it. */
