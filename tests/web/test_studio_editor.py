@@ -292,3 +292,60 @@ def test_hostile_links_storage_ids_and_huge_levels(page, tmp_path):
         assert (state(browser)["frame"], state(browser)["status"]) == (1, "solved")  # nothing to cast or fold
         keys(browser, Keys.ARROW_LEFT)
         assert state(browser)["frame"] == 0
+
+
+def test_zones_move_and_a_puzzle_keeps_its_tray(page, tmp_path):
+    from pathlib import Path
+
+    mine = Path(studio.__file__).parents[1] / "campaign" / "05_the_deep_mine.json"
+    with chromium(tmp_path, "puzzle") as browser:
+        studio.open_page(browser, page)
+        q(browser, "open-file").send_keys(str(mine))
+        WebDriverWait(browser, 10).until(lambda d: state(d)["title"] == "The Deep Mine")
+        assert q(browser, "tray").text == "Pieces in the tray, kept as they are: Equals Gate (daylight) wants = 1, Plus Magician " \
+            "(miner); zones that take them: surface, surface/shaft/gallery, surface/shaft/gallery/vein."
+        chords(browser, UNDO)  # opening a level is a step of undo too
+        assert state(browser)["title"] == "First Light"
+        chords(browser, REDO)
+        assert state(browser)["zones"] == ["surface", "shaft", "gallery", "vein"]
+
+        # The engine refuses a name that an accepting zone's path needs: the level stays.
+        browser.find_element(By.CSS_SELECTOR, '[data-path="/0/0"] > .zone-head').click()
+        fill(browser, "zone-id", "hall")
+        q(browser, "rename-zone").click()
+        assert state(browser)["error"].startswith("The edit was not applied: accepts[1]: ")
+        assert state(browser)["zones"] == ["surface", "shaft", "gallery", "vein"]
+
+        # A new zone dragged into the shaft, then above the gallery in the shaft's list of sub-zones.
+        browser.find_element(By.CSS_SELECTOR, '[data-path=""] > .zone-head').click()
+        fill(browser, "new-zone-id", "annex")
+        q(browser, "add-zone").click()
+        annex, shaft = (browser.find_element(By.CSS_SELECTOR, f'[data-path="{p}"]') for p in ("/1", "/0"))
+        ActionChains(browser).click_and_hold(annex.find_element(By.CSS_SELECTOR, ".zone-head")) \
+            .move_to_element_with_offset(shaft.find_element(By.CSS_SELECTOR, ":scope > .row.agents"), 0, 0).release().perform()
+        WebDriverWait(browser, 5).until(lambda d: state(d)["zones"] == ["surface", "shaft", "gallery", "vein", "annex"])
+        browser.find_element(By.CSS_SELECTOR, '[data-path="/0"] > .zone-head').click()
+        assert rows(browser, "zone-list") == ["gallery", "annex"]
+        gallery, annex = browser.find_elements(By.CSS_SELECTOR, "[data-testid=subzone-item]")
+        ActionChains(browser).click_and_hold(annex).move_to_element_with_offset(gallery, 0, -gallery.size["height"] // 4) \
+            .release().perform()
+        WebDriverWait(browser, 5).until(lambda d: rows(d, "zone-list") == ["annex", "gallery"])
+
+        # No zone goes into a zone inside it: the shaft dropped on the vein stays where it is.
+        shaft, vein = (browser.find_element(By.CSS_SELECTOR, f'[data-path="{p}"]') for p in ("/0", "/0/1/0"))
+        ActionChains(browser).click_and_hold(shaft.find_element(By.CSS_SELECTOR, ".zone-head")) \
+            .move_to_element(vein.find_element(By.CSS_SELECTOR, ".row.charges")).release().perform()
+        assert state(browser)["zones"] == ["surface", "shaft", "annex", "gallery", "vein"]
+        assert browser.find_elements(By.CSS_SELECTOR, ".drop-into, .drop-before, .drop-after") == []
+
+        browser.find_element(By.CSS_SELECTOR, '[data-path="/0/0"] > .zone-head').click()
+        keys(browser, Keys.DELETE)
+        q(browser, "save-level").click()
+        saved = downloaded(browser, "the_deep_mine.json")
+        original = json.loads(mine.read_text(encoding="utf-8"))
+        level = json.loads(saved.read_text(encoding="utf-8"))
+        assert ([p["visual_id"] for p in level["pieces"]], level["accepts"]) == (["daylight", "miner"], original["accepts"])
+        check = orv("check", str(saved))
+        assert (check.returncode, check.stdout) == \
+            (0, "the_deep_mine.json: solvable: 1 solution among 9 placements, unique; the shortest in 8 frames\n")
+        assert q(browser, "studio").get_attribute("data-unsaved") == "false"

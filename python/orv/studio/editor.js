@@ -785,6 +785,8 @@
       }
       var same = samePath(from.path, toPath), final = same && at > from.index ? at - 1 : at;
       if (same && final === from.index) return false;
+      // Sub-zones reordered in their parent's list keep the parent picked; a zone picked itself stays picked.
+      var parentStays = zones && same && sel && !sel.list && samePath(sel.path, from.path);
       return change(function (w) {
         var item = w.list(from.path, from.list).splice(from.index, 1)[0];
         var dest = toPath.slice(), depth = from.path.length;
@@ -792,7 +794,8 @@
         var list = w.list(dest, from.list);
         final = Math.max(0, Math.min(final, list.length));
         list.splice(final, 0, item);
-        return { sel: zones ? { path: dest.concat([final]), list: null, index: 0 } : { path: dest, list: from.list, index: final },
+        return { sel: parentStays ? { path: dest, list: null, index: 0 } : zones ? { path: dest.concat([final]), list: null, index: 0 }
+                                                                         : { path: dest, list: from.list, index: final },
                  subject: zones ? { path: moving, list: null, index: 0 } : from };
       });
     }
