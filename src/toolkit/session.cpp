@@ -133,15 +133,24 @@ const std::string& Session::step() {
     require_loaded("stepping");
     TextWriter text;
     NarrativeSequencer::Outcome outcome;
+    // A frame applied whose report was lost (a world nested too deep to write): the judge follows
+    // it all the same, with the status the sequencer gave it. Returns whether the frame ran.
+    const auto lost = [this] {
+        if (sequencer_->last_record.action == FrameRecord::Action::NONE) return false;
+        frame_done({sequencer_->is_finished ? ORV_FRAME_EVENT_FINISHED : ORV_FRAME_EVENT_RUNNING,
+                    sequencer_->last_event ? sequencer_->last_event->description : std::string()});
+        return true;
+    };
     try {
         outcome = sequencer_->write_next_frame(text);
+    } catch (const std::length_error& refused) {
+        // The refusal measures the report, the world after the frame, which may nest less deeply
+        // than the world before it (a fold takes a zone out): said so, the two depths do not clash.
+        if (!lost()) throw;
+        throw std::length_error("frame " + std::to_string(frame()) + " has run, but its report cannot be written: " +
+                                refused.what());
     } catch (...) {
-        // A frame applied whose report was lost (a world nested too deep to write): the judge
-        // follows it all the same, with the status the sequencer gave it.
-        if (sequencer_->last_record.action != FrameRecord::Action::NONE) {
-            frame_done({sequencer_->is_finished ? ORV_FRAME_EVENT_FINISHED : ORV_FRAME_EVENT_RUNNING,
-                        sequencer_->last_event ? sequencer_->last_event->description : std::string()});
-        }
+        lost();
         throw;
     }
     frame_done(std::move(outcome));

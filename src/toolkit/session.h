@@ -46,7 +46,9 @@ public:
     std::vector<std::string> placement_lines() const;
 
     // Runs one frame; its report, as orv_engine's next_frame writes it. The text stays valid until
-    // the next call that changes the session.
+    // the next call that changes the session. A report nested too deep to write is refused
+    // (std::length_error) with the depth of that report, the world after the frame, which has run:
+    // "frame 1 has run, but its report cannot be written: cannot write a JSON document nested ...".
     const std::string& step();
     // Runs one frame as step() does, writing no report.
     void advance();

@@ -47,12 +47,14 @@ Module["stepChanges"] = function () { return orvText(_orv_web_step_changes()); }
 Module["record"] = function () { return JSON.parse(orvText(_orv_web_record())); };
 Module["told"] = function () { return JSON.parse(orvText(_orv_web_told())); };
 Module["verdict"] = function () { return JSON.parse(orvText(_orv_web_verdict())); };
+Module["summary"] = function () { return JSON.parse(orvText(_orv_web_summary())); };
 Module["world"] = function () { return orvText(_orv_web_world()); };
 Module["levelText"] = function (title, description) {
   return orvWithTexts([title || "", description || ""], function (t, d) { return orvText(_orv_web_level_text(t, d)); });
 };
 Module["numbers"] = function () { return orvText(_orv_web_numbers()); };
 Module["kinds"] = function () { return JSON.parse(orvText(_orv_web_kinds())); };
+Module["judgeRules"] = function () { return JSON.parse(orvText(_orv_web_judge_rules())); };
 Module["reset"] = function () { if (_orv_web_reset() !== 1) orvFail(); };
 Module["pieces"] = function () { return JSON.parse(orvText(_orv_web_pieces())); };
 Module["accepting"] = function () { return JSON.parse(orvText(_orv_web_accepting())); };

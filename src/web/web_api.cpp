@@ -14,6 +14,7 @@
 #include "toolkit/pieces.h"
 #include "toolkit/session.h"
 #include "toolkit/solver.h"
+#include "toolkit/verdict.h"
 
 namespace {
 
@@ -122,6 +123,16 @@ EMSCRIPTEN_KEEPALIVE const char* orv_web_verdict() {
     });
 }
 
+// The verdict in the lines that close a narrated run: its heading ("Solved in 3 frames: ...",
+// "Unsolved after 5 frames:") and then the first reasons, as the terminal player prints them.
+EMSCRIPTEN_KEEPALIVE const char* orv_web_summary() {
+    return text_call([] {
+        const orv::Session& run = session();
+        return nlohmann::json(orv::summary_lines(run.verdict(), run.root_name()))
+            .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    });
+}
+
 // The current world's JSON text, or null on a failure.
 EMSCRIPTEN_KEEPALIVE const char* orv_web_world() {
     return text_call([] { return session().world(); });
@@ -148,6 +159,11 @@ EMSCRIPTEN_KEEPALIVE const char* orv_web_kinds() {
         }
         return kinds.dump();
     });
+}
+
+// The rule texts that a Judge is read with: ["<", ">", "<=", ">="].
+EMSCRIPTEN_KEEPALIVE const char* orv_web_judge_rules() {
+    return text_call([] { return nlohmann::json(orv::judge_rules()).dump(); });
 }
 
 // The puzzle's tray: [{"label": "Plus Magician (smith)", "name", "visualId"}], the pieces in the

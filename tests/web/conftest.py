@@ -109,7 +109,8 @@ def run_in_node(engine: Path, levels: list, tmp_path: Path) -> list:
 
 def module_run(text) -> dict:
     """What run_levels.js gives for one level, from the module's session: the level saved before
-    frame 1, then every frame's report text, record and words, the verdict, or the refusal."""
+    frame 1, then every frame's report text, record and words, the verdict and its summary lines, or the
+    refusal."""
     session = orv_session.Session()
     try:
         session.load(text.encode() if isinstance(text, str) else text)
@@ -120,6 +121,7 @@ def module_run(text) -> dict:
         report = session.step()
         out["frames"].append({"text": report, "record": session.record(), "told": list(session.told())})
     out["verdict"] = session.verdict()
+    out["summary"] = session.summary_lines()
     return out
 
 

@@ -2,7 +2,8 @@
 // {"name", "text"} or {"name", "bytes": base64} from the file argv[3] and writes, for each level, as
 // one JSON list to the file argv[4]: the engine's refusal ("error"), or the level as the engine saves
 // it before frame 1 ("saved", titled "saved" and described "by node"), then every frame of its run
-// until FINISHED or ERROR, both included ({text, record, told: [words, where]}), and the verdict.
+// until FINISHED or ERROR, both included ({text, record, told: [words, where]}), the verdict, its
+// summary lines and the Judge's rule texts.
 // "again" is the first report after a reset; after a refusal, "kept" is the first report of the
 // level loaded before (null when there was none).
 "use strict";
@@ -23,6 +24,8 @@ createOrvEngine().then((engine) => {
         if (JSON.parse(text).meta.status !== "RUNNING") break;
       }
       result.verdict = engine.verdict();
+      result.summary = engine.summary();
+      result.rules = engine.judgeRules();
       // A reset run starts over and writes the same first report.
       engine.reset();
       result.again = engine.step();

@@ -112,8 +112,8 @@ def runs(web_engine, tmp_path_factory):
 
 
 def test_runs_match_the_module(runs):
-    """Every frame's report, record and words, the verdict and the saved level are the module's;
-    the verdict is also what `orv check` says, which runs without writing reports."""
+    """Every frame's report, record and words, the verdict, its summary lines and the saved level are
+    the module's; the verdict is also what `orv check` says, which runs without writing reports."""
     for name, result, module, check in runs:
         assert result["error"] is None and module["error"] is None, name
         assert result["saved"] == module["saved"], f"{name}: the saved levels differ"
@@ -122,6 +122,7 @@ def test_runs_match_the_module(runs):
         assert len(result["frames"]) == len(module["frames"]), name
         assert result["again"] == module["frames"][0]["text"], f"{name}: a reset run starts differently"
         assert result["verdict"] == module["verdict"], name
+        assert (result["summary"], result["rules"]) == (module["summary"], orv_session.judge_rules()), name
         if check["verdict"] not in ("solvable", "unsolvable"):  # for a puzzle, the check says whether it can be solved
             assert {k: check[k] for k in ("verdict", "frames", "reasons")} == module["verdict"], name
     # The worlds reach every kind of ending, of reason and of frame.
@@ -182,6 +183,59 @@ def test_deep_world_is_refused_without_harm(web_engine, tmp_path):
         session.step()
     assert runs[0]["error"] == str(refused.value) and "nested" in runs[0]["error"]
     assert runs[1]["error"] is None and runs[1]["verdict"]["verdict"] == "solved"
+
+
+def json_depth(text: str) -> int:
+    """How deeply a JSON text nests, counted on its characters."""
+    depth = deepest = 0
+    quoted = escaped = False
+    for char in text:
+        if quoted:
+            escaped, quoted = (False, True) if escaped else (char == "\\", char != '"')
+        elif char == '"':
+            quoted = True
+        elif char in "[{":
+            depth += 1
+            deepest = max(deepest, depth)
+        elif char in "]}":
+            depth -= 1
+    return deepest
+
+
+def chain(zones: int) -> str:
+    """`zones` zones nested in one another, one charge in the innermost, which folds in frame 1."""
+    leaf = '{"id":"leaf","charges":[{"magnitude":1,"polarity":"positive","visual_id":"c"}]}'
+    return '{"id":"z","sub_environments":[' * (zones - 1) + leaf + "]}" * (zones - 1)
+
+
+def test_depth_refusals_name_the_document_they_refuse(web_engine, tmp_path):
+    """world() measures the world as it stands and step() the report of the frame it has run, whose
+    fold took the innermost zone out: two levels less. Either refusal names the depth of its own
+    document, as counted on the text one zone less deep, and after the frame both name the same."""
+    session = orv_session.Session()
+    session.load(chain(4999))  # a zone is two levels, a charge's object one more: 2 * 4998 + 3
+    assert json_depth(session.world()) == 9999
+    assert json_depth(session.step()) == 9999 - 2
+    results = {}
+    for zones in (5000, 5001):  # 10001 and 10003 levels before frame 1, 9999 and 10001 after
+        session = orv_session.Session()
+        session.load(chain(zones))
+        before = 2 * zones + 1
+        with pytest.raises(ValueError, match=f"^cannot write a JSON document nested {before} levels deep"):
+            session.world()
+        if zones == 5000:
+            assert json_depth(session.step()) == before - 2
+            continue
+        with pytest.raises(ValueError) as refused:
+            session.step()
+        results["step"] = str(refused.value)
+        assert results["step"].startswith("frame 1 has run, but its report cannot be written: cannot write a JSON "
+                                          f"document nested {before - 2} levels deep: at most 10000 levels")
+        with pytest.raises(ValueError) as again:
+            session.world()
+        assert results["step"].endswith(": " + str(again.value))  # the same document, the same depth
+    [node] = run_in_node(web_engine, [("deep", chain(5001))], tmp_path)
+    assert node["error"] == results["step"]
 
 
 def test_calls_before_any_level_say_so(web_engine):

@@ -171,6 +171,12 @@ export interface OrvEngine {
   told(): Told;
   /** The run's verdict so far ("paused" until it ends). */
   verdict(): Verdict;
+  /**
+   * The verdict in the lines that close a narrated run: the heading ("Solved in 4 frames: every gate
+   * opened and every zone folded into door.", "Unsolved after 5 frames:", "Paused after 2 frames."),
+   * then the first five reasons, each as "  - REASON", and "  - and N more" for the rest.
+   */
+  summary(): string[];
   /** The current world (JSON text of a Zone). */
   world(): string;
   /** The current world as a level file with this title and description, its numbers exact. */
@@ -198,6 +204,8 @@ export interface OrvEngine {
   solve(levelText: string): SolveResult;
   /** The thirteen agent kinds, in a fixed order. */
   kinds(): AgentKind[];
+  /** The rule texts a Judge is read with, in a fixed order: "<", ">", "<=", ">=". */
+  judgeRules(): string[];
   /** The last frame's changes to the world (JSON text of a PatchOperation[]), from the world before it. */
   stepChanges(): string;
 }
