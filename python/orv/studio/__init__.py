@@ -23,6 +23,8 @@ import sys
 from importlib import resources
 from pathlib import Path
 
+import orv_session
+
 from ..files import ToolkitError, asset, write_atomic
 from ..levels import Level, bundled_levels, find_level, load_level
 from ..viewer import reports_json
@@ -60,8 +62,11 @@ def engine_path() -> Path:
 
 
 def _document(level: Level) -> str:
-    """A level as the page holds it: its text as the engine writes a level, numbers exact."""
-    return level.session().level_text(level.title, level.description)
+    """A level as the page holds it: its text as the engine writes a level, numbers exact, a
+    puzzle's pieces waiting in its tray for the player (play mode)."""
+    session = orv_session.Session()
+    session.load(level.text)
+    return session.level_text(level.title, level.description)
 
 
 def _script_safe(text: str, what: str) -> str:
@@ -83,6 +88,7 @@ def render_html(level=None, engine: Path | None = None) -> str:
         "ENGINE": _script_safe(engine_text, "the web engine"),
         "VIEWER_JS": asset("viewer", "viewer.js"),
         "EDITOR_JS": asset("studio", "editor.js"),
+        "PLAY_JS": asset("studio", "play.js"),
         "JS": asset("studio", "studio.js"),
         "LEVELS": reports_json([{"name": name, "text": _document(lv)} for name, lv in bundled]),
         "START": reports_json({"name": start_name, "text": _document(start)}),

@@ -20,6 +20,7 @@
   var level = null;      // the level file as the engine wrote it, as edited: what the designer edits
   var loadedText = null; // the level text that the engine holds for `level`
   var editor = null;     // the editor's hooks: drawn, opened, saved, start
+  var player = null;     // play mode's hooks (play.js): drawn
   var initial = null;    // the world before frame 1, as the engine wrote it
   var reports = [];      // parsed reports of the run so far; the engine stands at their last frame
   var texts = [];        // the same, as the engine wrote them
@@ -293,6 +294,7 @@
     document.title = "orv studio \u2013 " + level.title;
     controls();
     if (editor) editor.drawn(withEditor);
+    if (player) player.drawn();
   }
 
   var VERDICT_WORD = { solved: "SOLVED", unsolved: "UNSOLVED", limit: "FRAME LIMIT" };
@@ -392,6 +394,14 @@
       levelText: savedLevelText,
       modelText: modelText,
       frames: function () { return reports.length; },
+      showError: showError
+    });
+    player = window.OrvPlay({
+      engine: engine,
+      levelText: function () { return loadedText; },
+      frames: function () { return reports.length; },
+      restart: function () { restart(); },
+      play: play,
       showError: showError
     });
     if (!openText(start.text, start.name)) openText(levels[0].text, levels[0].name);
