@@ -136,7 +136,7 @@
           e.dataTransfer.effectAllowed = "move";
           e.dataTransfer.setData(PIECE_TYPE, String(i));
         });
-        name.addEventListener("dragend", function () { dragging = -1; });
+        name.addEventListener("dragend", function () { dragging = -1; outline(null); });
         var pick = testid(el("select", "piece-zone"), "piece-zone");
         pick.setAttribute("aria-label", "zone of " + piece.label);
         var tray = el("option", null, "(in the tray)");
@@ -200,12 +200,26 @@
       return true;
     }
 
+    // The zone under a dragged piece is outlined.
+    var outlined = null;
+    function outline(box) {
+      if (outlined === box) return;
+      if (outlined) outlined.classList.remove("drop-target");
+      outlined = box;
+      if (box) box.classList.add("drop-target");
+    }
+
     world.addEventListener("dragover", function (e) {
-      if (dragging < 0 || !zoneAt(e.target)) return;
+      if (dragging < 0 || !zoneAt(e.target)) { outline(null); return; }
+      outline(e.target.closest('[data-testid="zone"]'));
       e.preventDefault();
       e.dataTransfer.dropEffect = "move";
     });
+    world.addEventListener("dragleave", function (e) {
+      if (!e.relatedTarget || !world.contains(e.relatedTarget)) outline(null);
+    });
     world.addEventListener("drop", function (e) {
+      outline(null);
       if (dragging < 0) return;
       var i = dragging;
       dragging = -1;
