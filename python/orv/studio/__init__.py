@@ -113,9 +113,10 @@ def open_page(driver, html_path, timeout: float = 30):
         raise StudioError(f"the studio page did not start: {error}")
 
 
-def screenshot(html_path, png_path, frames: int = 0, width: int = 1280, height: int = 900, select: str | None = None) -> Path:
-    """Opens a studio page in headless Chromium, picks `select` for editing, steps `frames` frames
-    and saves a PNG of it."""
+def screenshot(html_path, png_path, frames: int = 0, width: int = 1280, height: int = 900, select: str | None = None,
+               place: list[str] | None = None) -> Path:
+    """Opens a studio page in headless Chromium, picks `select` for editing, puts a puzzle's pieces
+    into the zones `place` names (a path for each), steps `frames` frames and saves a PNG of it."""
     import tempfile
 
     from ..viewer import launch_browser
@@ -127,6 +128,8 @@ def screenshot(html_path, png_path, frames: int = 0, width: int = 1280, height: 
             open_page(driver, html_path)
             if select and not driver.execute_script("return window.orvStudio.select(arguments[0])", select):
                 raise StudioError(f"--select {select}: the level has no such zone, charge or agent")
+            if place:
+                driver.execute_script("window.orvPlay.place(arguments[0])", place)
             for _ in range(frames):
                 driver.execute_script("window.orvStudio.step()")
             write_atomic(png_path, driver.find_element("css selector", "main").screenshot_as_png)
@@ -147,12 +150,14 @@ def main(argv=None) -> int:
         parser.error("nothing to do: give --html and/or --screenshot")
     try:
         level = load_level(find_level(args.level)) if args.level else None
+        # A run pictured after some frames is a puzzle's shortest solution, as `orv play` plays it.
+        place = (level or load_level(bundled_levels()[0])).solution() if args.frames else None
         if args.screenshot:
             import tempfile
 
             with tempfile.TemporaryDirectory(prefix="orv-studio-") as tmp:
                 page = write_html(args.html or Path(tmp) / "studio.html", level)
-                screenshot(page, args.screenshot, args.frames, select=args.select)
+                screenshot(page, args.screenshot, args.frames, select=args.select, place=place)
         else:
             write_html(args.html, level)
     except (ToolkitError, OSError) as err:

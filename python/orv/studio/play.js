@@ -306,6 +306,17 @@
     hintButton.addEventListener("click", hint);
     clearButton.addEventListener("click", clear);
 
+    // For scripts that drive the page: the pieces put into these zones (a path for each) and
+    // placed, the run at its start; the engine's refusal is thrown.
+    window.orvPlay = {
+      place: function (paths) {
+        engine.place(paths);
+        chosen = paths.slice();
+        core.restart();
+        return engine.placement().lines;
+      }
+    };
+
     return { drawn: refresh };
   };
 })();
