@@ -121,3 +121,40 @@ def test_place_wrongly_then_hint_to_solved(browser):
     saved = orv_session.Session()
     saved.load(browser.execute_script("return window.orvStudio.levelText()"))
     assert saved.pieces() == session.pieces() and saved.placement is None
+
+
+def test_engine_refusals_of_placements_and_searches_name_the_value(web_engine, tmp_path):
+    """What play mode shows when the engine refuses: the same words as the Python module's."""
+    import json
+    import subprocess
+
+    from conftest import needs_node, node_env
+
+    text = FORGE.read_text(encoding="utf-8")
+    script = tmp_path / "refusals.js"
+    script.write_text("""
+      const [engine, level] = process.argv.slice(2);
+      require(engine)().then(e => {
+        e.load(require("fs").readFileSync(level, "utf8"));
+        const said = call => { try { call(); return null; } catch (err) { return err.message; } };
+        const placements = [["anvil", "nowhere", "anvil"], ["anvil"], "anvil", [1, 2, 3]].map(z => said(() => e.place(z)));
+        console.log(JSON.stringify({placements, placement: e.placement(), solve: said(() => e.solve("{"))}));
+      });""", encoding="utf-8")
+    out = subprocess.run([needs_node(), str(script), str(web_engine), str(FORGE)], capture_output=True, text=True,
+                         env=node_env(), timeout=120, check=True).stdout
+    said = json.loads(out)
+    session = orv_session.Session()
+    session.load(text)
+    expected = []
+    for zones in (["anvil", "nowhere", "anvil"], ["anvil"]):
+        with pytest.raises(ValueError) as refused:
+            session.place(zones)
+        expected.append(str(refused.value))
+    assert said["placements"] == expected + ['a placement is a list of zone paths, not "anvil"',
+                                             "a zone path is text, not 1"]
+    assert '"nowhere"' in expected[0]
+    assert said["placement"] == {"zones": None, "lines": []}  # every refusal left the pieces in the tray
+    with pytest.raises(ValueError) as refused:
+        orv_session.solve("{")
+    where, wanted, found = refused.value.args
+    assert said["solve"] == f"{where}: expected {wanted}, found {found}"
