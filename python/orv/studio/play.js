@@ -101,14 +101,15 @@
         solution = null;
         armed = -1;
         say("");
+        var placed = null;
         try {
           pieces = engine.pieces();
           zones = engine.accepting();
-        } catch (err) {
+          placed = engine.placement().zones;
+        } catch (err) {  // no level the engine could read: nothing to play
           pieces = [];
           zones = [];
         }
-        var placed = engine.placement().zones;
         chosen = pieces.map(function (_, i) { return placed ? placed[i] : null; });
       }
       panel.hidden = !pieces.length;
