@@ -398,15 +398,17 @@ SolverResult Solver::solve(const SolverOptions& options, const std::function<boo
         }
         if (!poll) start(jobs - 1);
         std::unique_lock<std::mutex> held(lock);
+        bool stopping = false;  // once cancelled, the workers are only waited for
         while (running != 0) {
             if (done.wait_for(held, every, [&] { return running == 0; })) break;
-            if (!poll) continue;
+            if (!poll || stopping) continue;
             held.unlock();
             try {
-                if (!poll()) cancel();
+                if (!poll()) cancel(), stopping = true;
             } catch (...) {
                 if (!poll_error) poll_error = std::current_exception();
                 cancel();
+                stopping = true;
             }
             held.lock();
         }
