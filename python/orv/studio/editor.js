@@ -566,9 +566,8 @@
       ui["level-description"].value = lv.description;
       var pieces = listOf(lv.pieces);
       ui.tray.hidden = !pieces.length;
-      ui.tray.textContent = !pieces.length ? "" : "Pieces in the tray, kept as they are: " +
-        pieces.slice(0, 20).map(agentWords).join(", ") + (pieces.length > 20 ? " and " + grouped(pieces.length - 20) + " more" : "") +
-        (Array.isArray(lv.accepts) ? "; zones that take them: " + lv.accepts.slice(0, 20).join(", ") : "; every zone takes them") + ".";
+      ui.tray.textContent = !pieces.length ? "" : "A puzzle: its " + (pieces.length === 1 ? "piece" : grouped(pieces.length) + " pieces") +
+        " and the zones that take " + (pieces.length === 1 ? "it" : "them") + " are kept as they are through edits and saves.";
       if (zonesOf !== lv.world) rebuildZones();
       ui["zone-select"].value = path.join("/");
       ui["zone-id"].value = zone.id;
