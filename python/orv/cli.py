@@ -99,7 +99,7 @@ def cmd_play(args) -> int:
             raise ToolkitError(f"--save {args.save}: {err}") from None
         _note(f"Saved the world after frame {run.frame} to {args.save}.")
     if recorder is not None:
-        recorder.verdict = verdict
+        recorder.judged(run.session)
         _write_html(args.html, level.title, lambda viewer: recorder)
     return 0
 

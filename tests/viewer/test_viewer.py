@@ -84,6 +84,15 @@ def zones(world):
         stack.extend(reversed(zone["sub_environments"]))
 
 
+def paths(world):
+    """The path of each zone, in the order of zones(): "" for the root, "/0/2" below."""
+    stack = [(world, "")]
+    while stack:
+        zone, path = stack.pop()
+        yield path
+        stack.extend((sub, f"{path}/{i}") for i, sub in reversed(list(enumerate(zone["sub_environments"]))))
+
+
 def cast_zone(event):
     return event["description"][len(event["agent_name"] + " executed operation in "):]
 
@@ -120,6 +129,7 @@ def check_frame(shown, report, before, frame, verdict=None):
     assert shown["event"] == [["type", event["type"] or "none"]] + ([["charges", where]] if where else [])
     world = list(zones(report))
     assert [z["id"] for z in shown["zones"]] == [z["id"] for z in world]
+    assert [z["path"] for z in shown["zones"]] == list(paths(report))  # the boxes after a fold renumbered
     for box, zone in zip(shown["zones"], world):
         assert box["charges"] == [token(c) for c in zone["charges"]]
         assert box["agents"] == [a["visual_id"] for a in zone["agents"]]
@@ -156,8 +166,10 @@ def test_replay_follows_the_reports(browser, tmp_path, make_run):
     shown = lambda: browser.execute_script(SNAPSHOT_JS)
     keys = ActionChains(browser)
     button = lambda name: browser.find_element(By.CSS_SELECTOR, f"[data-testid={name}]")
-    decoded = json.loads(browser.execute_script("return JSON.stringify(orvPage.run.reports)"))
-    assert decoded == json.loads(viewer.reports_json(reports))  # the changes give back every report
+    decoded = browser.execute_script(
+        "const out = []; for (let i = 1; i <= arguments[0]; i++) { orvPage.show(i); out.push(JSON.stringify(orvPage.world())); }"
+        "orvPage.show(0); return out;", len(reports))
+    assert [json.loads(d) for d in decoded] == json.loads(viewer.reports_json(reports))  # the changes give every report
     start = shown()  # frame 0: the world before frame 1, when the run has it
     assert (start["pos"], start["frame"], start["status"]) == (0, "0", "START")
     if initial is not None:
@@ -362,7 +374,7 @@ def test_a_long_run_of_a_wide_world_makes_a_small_page(browser, tmp_path):
     page, _ = play_html(tmp_path, world, check=False)
     assert page.stat().st_size < 10 * 1024 * 1024
     browser.get(page.as_uri() + "#frame=500")
-    shape = "const w = orvPage.frames[arguments[0]]; return [w.meta.frame_index, w.charges.length, " \
+    shape = "orvPage.show(arguments[0]); const w = orvPage.world(); return [w.meta.frame_index, w.charges.length, " \
             "w.sub_environments.length, w.sub_environments[0].id, w.charges[w.charges.length - 1].magnitude]"
     assert browser.execute_script(shape, 500) == [500, 500, 600, "z500", 499.0]
     assert len(browser.find_elements(By.CSS_SELECTOR, "[data-testid=zone]")) == 601

@@ -212,6 +212,34 @@ def test_open_level_files_and_bundled_levels(browser, tmp_path):
     assert (end["status"], end["frame"], end["reasons"]) == (verdict["verdict"], verdict["frames"], verdict["reasons"])
 
 
+# The world as the stage draws it, box by box in document order: id, path, frozen, the charges'
+# polarities and visual ids, the agents' visual ids; and the page's copy of the world.
+DRAWN_JS = """
+const all = (s, n) => [...(n || document).querySelectorAll(s)];
+return [all('[data-testid=world] [data-testid=zone]').map(z => [z.dataset.zoneId, z.dataset.path, z.dataset.frozen === 'true',
+    all(':scope > .charges > [data-testid=charge]', z).map(c => [c.dataset.polarity, c.querySelector('small')?.textContent ?? '']),
+    all(':scope > .agents > [data-testid=agent]', z).map(a => a.dataset.agentId)]),
+  JSON.stringify(window.orvStudio.world())];
+"""
+
+
+def drawn(driver):
+    boxes, world = driver.execute_script(DRAWN_JS)
+    return boxes, json.loads(world)
+
+
+def drawing_of(world):
+    """What DRAWN_JS reads from a stage that shows `world`, and the world itself."""
+    boxes, stack = [], [(world, "")]
+    while stack:
+        zone, path = stack.pop()
+        charges = [[c["polarity"] if c["polarity"] in ("positive", "negative") else "neutral", c["visual_id"]]
+                   for c in zone["charges"]]
+        boxes.append([zone["id"], path, zone["is_time_frozen"], charges, [a["visual_id"] for a in zone["agents"]]])
+        stack.extend((sub, f"{path}/{i}") for i, sub in reversed(list(enumerate(zone["sub_environments"]))))
+    return boxes, world
+
+
 def engine_run(text):
     """The module's run of a level: the world before frame 1, then each frame's report, record and
     words, and the verdict."""
@@ -245,31 +273,92 @@ def expected_frame(before, report, record, told):
 
 
 def test_the_page_shows_what_the_engine_says(browser):
-    """Frame by frame, the page marks where the engine says the frame acted and shows its words, and
-    at the end, and again after a step back and forth, the engine's verdict: over the verdict cases
-    (totals that reports write as null, gates carried off, zones that share an id) and random worlds."""
+    """Frame by frame, the page draws the engine's world, marks where the engine says the frame acted
+    and shows its words, and at the end the engine's verdict; stepped back to frame 0 and forward
+    again, by the changes that undo each frame and then by the frames' own, it draws each world
+    again: over the verdict cases (totals that reports write as null, gates carried off, zones that
+    share an id), zones with hostile ids that fold before their siblings, and random worlds."""
     from test_web_engine import VERDICT_CASES
 
     if os.environ.get("ORV_SANITIZED"):
         pytest.skip("the page runs alike in both stages; the plain stage runs it")
+    hostile = "<b>&\"zone' \u00fc</script><!--"
+    folding = {"id": hostile, "charges": [], "agents": [], "sub_environments": [
+        {"id": f"{hostile}{i}", "charges": [{"magnitude": i, "polarity": "negative", "visual_id": "<i>"}],
+         "agents": [], "sub_environments": [{"id": "__proto__", "charges": [], "agents": [], "sub_environments": []}]
+         if i % 2 else []} for i in range(5)] + [{"id": "last", "charges": [], "agents": [], "sub_environments": []}]}
     levels = [json.dumps({"format": 1, "title": f"case {i}", "world": case}) for i, case in enumerate(VERDICT_CASES)]
+    levels += [json.dumps({"format": 1, "title": "hostile", "world": folding})]
     levels += [json.dumps(random_level(seed)) for seed in range(12)]
     seen = set()
     for text in levels:
         frames, verdict = engine_run(text)
         assert browser.execute_script("return window.orvStudio.open(arguments[0], 'level')", text)
+        worlds = [frames[0][0] if frames else json.loads(orv_session_world(text))]
+        assert drawn(browser) == drawing_of(worlds[0]), text
         for before, report, record, told in frames:
             q(browser, "step").click()
             shown = state(browser)
             assert {k: shown[k] for k in ("frame", "caption", "where", "hit")} == \
                 expected_frame(before, report, record, told), text
+            assert drawn(browser) == drawing_of(report), text
+            worlds.append(report)
             seen.add(record["action"])
         end = state(browser)
         assert (end["status"], end["frame"], end["reasons"]) == (verdict["verdict"], verdict["frames"], verdict["reasons"])
-        q(browser, "back").click()
-        q(browser, "step").click()
+        for back in reversed(range(len(frames))):
+            q(browser, "back").click()
+            assert (state(browser)["frame"], drawn(browser)) == (back, drawing_of(worlds[back])), text
+        for again in range(1, len(frames) + 1):
+            q(browser, "step").click()
+            assert drawn(browser) == drawing_of(worlds[again]), text
+            assert state(browser)["hit"] == expected_frame(*frames[again - 1])["hit"], text
         assert state(browser) == end, text
     assert seen == {"cast", "fold", "finish"}
+
+
+def orv_session_world(text):
+    session = orv_session.Session()
+    session.load(text.encode())
+    return session.world()
+
+
+def test_a_wide_world_is_redrawn_only_where_a_frame_changed_it(browser):
+    """2,000 zones that fold one a frame, the first first: each frame draws one box again (the
+    root's) and takes one out, the boxes after it keep their nodes and take their new paths, and
+    the world drawn is the engine's, forward and back."""
+    world = {"id": "root", "sub_environments": [
+        {"id": f"z{i}", "charges": [{"magnitude": i, "polarity": "positive", "visual_id": f"c{i}"}]} for i in range(2000)]}
+    text = json.dumps({"format": 1, "title": "wide", "world": world})
+    assert browser.execute_script("return window.orvStudio.open(arguments[0], 'wide')", text)
+    session = orv_session.Session()
+    session.load(text.encode())
+    worlds = [json.loads(session.world())] + [json.loads(session.step()) for _ in range(3)]
+    kept = """
+      const boxes = [...document.querySelectorAll('[data-testid=world] [data-testid=zone]')];
+      const old = window.marked || []; window.marked = boxes;
+      return [boxes.length, boxes.filter(b => old.includes(b)).length];"""
+    assert browser.execute_script(kept) == [2001, 0]
+    for frame in (1, 2, 3):
+        q(browser, "step").click()
+        assert drawn(browser) == drawing_of(worlds[frame])
+        # Every box but the one that went is the same node (the root's own parts are drawn again inside it).
+        assert browser.execute_script(kept) == [2001 - frame, 2001 - frame]
+    for frame in (2, 1, 0):
+        q(browser, "back").click()
+        assert drawn(browser) == drawing_of(worlds[frame])
+        assert browser.execute_script(kept) == [2001 - frame, 2001 - frame - 1]  # all but the one that came back
+    # 250 frames on, past the first chunks of boxes, and back, which puts 250 boxes into one chunk.
+    chunks = "return [...document.querySelectorAll('[data-testid=world] .chunk')].map(c => c.children.length)"
+    browser.execute_script("for (let i = 0; i < 250; i++) window.orvStudio.step()")
+    for _ in range(247):
+        session.advance()
+    far = drawing_of(json.loads(session.world()))
+    assert drawn(browser)[0] == far[0] and browser.execute_script(chunks) == [50] + [100] * 17
+    browser.execute_script("const back = document.querySelector('[data-testid=back]'); for (let i = 0; i < 250; i++) back.click()")
+    assert drawn(browser) == drawing_of(worlds[0])
+    # The first chunk took them in, and was split in two once it held more than 200.
+    assert browser.execute_script(chunks) == [199, 101] + [100] * 17
 
 
 def test_level_files_open_and_save_as_the_module_does(browser, tmp_path):

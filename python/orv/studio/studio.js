@@ -1,9 +1,10 @@
 // The studio: builds, plays and checks a level with the engine itself (its web build, inline in
 // this page). The engine reads every level the page opens and writes every level it saves; the
 // page keeps the level being edited as the engine wrote it, and every edit gives it to the engine
-// again, so the run starts over. Each frame is placed, told and judged by the engine; worlds are
-// drawn with the replay viewer's functions. The editor (editor.js, window.OrvEditor) changes the
-// level through the core given to it below.
+// again, so the run starts over. Each frame is placed, told and judged by the engine and comes as
+// its changes, which the replay viewer's Track (window.OrvReplay) applies to the page's copy of the
+// world and its Drawing redraws where they touched; a step back applies the changes that undo a
+// frame. The editor (editor.js, window.OrvEditor) changes the level through the core given to it below.
 (function () {
   "use strict";
 
@@ -21,9 +22,8 @@
   var loadedText = null; // the level text that the engine holds for `level`
   var editor = null;     // the editor's hooks: drawn, opened, saved, start
   var player = null;     // play mode's hooks (play.js): drawn
-  var initial = null;    // the world before frame 1, as the engine wrote it
-  var reports = [];      // parsed reports of the run so far; the engine stands at their last frame
-  var texts = [];        // the same, as the engine wrote them
+  var track = null;      // the run: the world at the frame shown, and every frame run so far (OrvReplay.Track)
+  var drawing = null;    // the world drawn on the stage (OrvReplay.Drawing)
   var timer = null;
 
   function el(tag, cls, text) {
@@ -96,16 +96,21 @@
     }
   }
 
-  // The engine back on the current level, at the frame shown.
+  // The engine back on the current level, at the last frame run.
   function restoreEngine() {
     if (loadedText === null) return;
     engine.load(loadedText);
-    stepEngine(reports.length);
+    catchUp(0);
   }
 
-  function stepEngine(frames) {
-    for (var i = 0; i < frames; i++) engine.step();
+  // The engine, standing at frame `from` of the run, run on to its last frame run (which a step back
+  // leaves it at): frames run as changes, which cost what they changed.
+  function catchUp(from) {
+    for (var i = from; i < track.frames.length; i++) engine.stepChanges();
   }
+
+  // The frame shown: 0 for the world before frame 1.
+  function shown() { return track ? track.pos : 0; }
 
   // Opens a level text (a string, or a file's bytes); the studio keeps its current level when the
   // engine refuses it, and says why in the engine's words.
@@ -153,14 +158,14 @@
   }
 
   // The level as the engine writes it: its world before frame 1, which the engine is taken back
-  // to and then brought again to the frame shown.
+  // to and then brought again to the last frame run.
   function savedLevelText() {
-    var shown = reports.length;
-    if (shown) engine.reset();
+    var ran = track ? track.frames.length : 0;
+    if (ran) engine.reset();
     try {
       return engine.levelText(level.title, level.description);
     } finally {
-      stepEngine(shown);
+      if (ran) catchUp(0);
     }
   }
 
@@ -170,44 +175,44 @@
   function restart(world) {
     stop();
     engine.reset();
-    initial = JSON.parse(typeof world === "string" ? world : engine.world());
-    reports = [];
-    texts = [];
+    track = new window.OrvReplay.Track(JSON.parse(typeof world === "string" ? world : engine.world()));
+    drawing.draw(track.world, null);
     showError("");
     draw(true);
   }
 
+  // Whether the frame shown ends the run (FINISHED or ERROR).
   function ended() {
-    return reports.length > 0 && reports[reports.length - 1].meta.status !== "RUNNING";
+    var meta = track.pos ? track.world.meta : null;
+    return !!meta && meta.status !== "RUNNING";
   }
 
-  function advance() {
-    var text = engine.step();
-    reports.push(JSON.parse(text));
-    texts.push(text);
+  // The engine's next frame, kept with its record, its words and the verdict after it (and the
+  // verdict's heading once the run has ended).
+  function runFrame() {
+    var changes = JSON.parse(engine.stepChanges()), told = engine.told();
+    var frame = track.add(changes, engine.record(), [told.words, told.where]);
+    frame.verdict = engine.verdict();
+    if (frame.verdict.verdict !== "paused") frame.heading = engine.summary()[0];
   }
 
-  // Runs the level again from its start up to `frames` frames.
-  function replay(frames) {
-    engine.reset();
-    reports = [];
-    texts = [];
-    while (reports.length < frames) advance();
-  }
-
-  // One frame forward; false when the engine refused it. A frame whose report is lost may still
-  // have been applied, so the run is replayed up to the frame shown, where the engine stands again.
+  // One frame forward: the next frame already run (after a step back), or the engine's next one;
+  // false when the engine refused it. The frames after the one shown are then forgotten and the
+  // engine is run again up to it, since a frame that failed may still have been applied.
   function step() {
     if (ended()) return true;
     var ok = true;
     try {
-      advance();
+      if (track.pos === track.frames.length) runFrame();
+      track.forward(drawing);
     } catch (err) {
       stop();
       showError("The engine stopped: " + err.message);
       ok = false;
+      track.frames.length = track.pos;
       try {
-        replay(reports.length);
+        engine.reset();
+        catchUp(0);
       } catch (again) {
         showError("The engine stopped: " + again.message);
       }
@@ -216,16 +221,34 @@
     return ok;
   }
 
-  // One frame back: the run is replayed from the start up to the frame before.
+  // One frame back, by the changes that undo it; the engine stays where it is.
   function back() {
     stop();
-    if (!reports.length) return;
+    if (!track.pos) return;
     try {
-      replay(reports.length - 1);
+      track.back(drawing);
     } catch (err) {
-      showError("The engine stopped: " + err.message);
+      showError("The world could not be taken back a frame: " + err.message);
+      drawing.draw(track.world, track.hit());
     }
     draw(false);
+  }
+
+  // The reports of the run up to the frame shown, a line each, as the engine writes them: the
+  // engine runs them again from the start and is then brought back to the last frame run. Throws
+  // the engine's refusal (a report nested too deep to write).
+  function runText() {
+    var upTo = shown(), lines = [], fault = null;
+    engine.reset();
+    try {
+      while (lines.length < upTo) lines.push(engine.step() + "\n");
+    } catch (err) {
+      fault = err;
+      engine.reset();
+    }
+    catchUp(fault ? 0 : upTo);
+    if (fault) throw fault;
+    return lines.join("");
   }
 
   function stop() {
@@ -254,19 +277,21 @@
 
   // ------------------------------------------------------------------ drawing
 
-  // How the run stands, as the engine judges it: {status: "ready", "running", or once the run has
-  // ended the engine's verdict ("solved", "unsolved", "limit"), frames, reasons}.
+  // How the run stands at the frame shown, as the engine judged it when it ran that frame:
+  // {status: "ready", "running", or once the run has ended the engine's verdict ("solved",
+  // "unsolved", "limit"), frames, reasons}.
   function standing() {
-    var verdict = engine.verdict();
+    var verdict = shown() ? track.frames[shown() - 1].verdict : { verdict: "paused", frames: 0, reasons: [] };
     var status = verdict.verdict !== "paused" ? verdict.verdict : verdict.frames > 0 ? "running" : "ready";
     return { status: status, frames: verdict.frames, reasons: verdict.reasons };
   }
 
-  // The verdict drawn as the replay page draws it once the run has ended.
+  // The verdict drawn as the replay page draws it once the run has ended, with the engine's heading.
   function verdictNode() {
     var now = standing();
     if (now.status !== "ready" && now.status !== "running") {
-      return window.OrvReplay.verdictNode({ verdict: now.status, frames: now.frames, reasons: now.reasons });
+      return window.OrvReplay.verdictNode({ verdict: now.status, frames: now.frames, reasons: now.reasons },
+                                          track.frames[shown() - 1].heading);
     }
     var node = el("p", "verdict " + now.status, now.status === "running" ? "running, frame " + now.frames : "not run yet");
     node.setAttribute("data-testid", "verdict");
@@ -274,22 +299,20 @@
     return node;
   }
 
-  // Draws the current frame; `withEditor` also the editor (only the level's edits change it).
+  // Draws what goes with the frame shown (the world is drawn as the run moves); `withEditor` also
+  // the editor (only the level's edits change it).
   function draw(withEditor) {
-    var current = reports.length ? reports[reports.length - 1] : initial;
-    var before = reports.length > 1 ? reports[reports.length - 2] : initial;
-    var told = reports.length ? engine.told() : { words: "", where: "" };
-    var hit = reports.length ? window.OrvReplay.place(before, current, engine.record(), told.words) : null;
-    ui.world.replaceChildren(window.OrvReplay.buildWorld(current, hit));
-    var meta = current.meta || { frame_index: 0, status: "READY", message: "Before frame 1: edit the level, then step or play." };
+    var told = shown() ? track.frames[shown() - 1].told : ["", ""];
+    var meta = shown() && track.world.meta ||
+      { frame_index: 0, status: "READY", message: "Before frame 1: edit the level, then step or play." };
     ui.frame.textContent = String(meta.frame_index);
     ui.status.textContent = meta.status;
     ui.status.className = "status " + meta.status;
     // The frame as the engine tells it; a frame it could not follow keeps its report's message.
-    ui.caption.textContent = told.words || meta.message;
-    ui.where.textContent = told.where;
+    ui.caption.textContent = told[0] || meta.message;
+    ui.where.textContent = told[1];
     ui["verdict-box"].replaceChildren(verdictNode());
-    ui.studio.setAttribute("data-frames", String(reports.length));
+    ui.studio.setAttribute("data-frames", String(shown()));
     ui.title.textContent = level.title;
     document.title = "orv studio \u2013 " + level.title;
     controls();
@@ -302,11 +325,11 @@
   // Controls that would do nothing are off (back and reset before frame 1, step once the run has
   // ended), and an ended run's status is its verdict.
   function controls() {
-    ui.back.disabled = reports.length === 0;
-    ui.reset.disabled = reports.length === 0;
+    ui.back.disabled = shown() === 0;
+    ui.reset.disabled = shown() === 0;
     ui.step.disabled = ended();
     if (ended()) {
-      var word = VERDICT_WORD[engine.verdict().verdict];
+      var word = VERDICT_WORD[standing().status];
       if (word) {
         ui.status.textContent = word;
         ui.status.className = "status " + word.replace(/[^A-Z]/g, "");
@@ -345,6 +368,21 @@
 
   // ------------------------------------------------------------------ wiring
 
+  // The page's lists of the Judge's rules hold the engine's rule texts; a list starts at ">=" (a
+  // Judge is most often a floor, as the editor makes one), or at what it held.
+  function fillRules(rules) {
+    ["agent-rule", "edit-rule"].forEach(function (id) {
+      var list = hook(id), chosen = list && list.value;
+      if (!list) return;
+      list.replaceChildren.apply(list, rules.map(function (rule) {
+        var option = el("option", null, rule);
+        option.value = rule;
+        return option;
+      }));
+      list.value = rules.indexOf(chosen) >= 0 ? chosen : rules.indexOf(">=") >= 0 ? ">=" : rules[0];
+    });
+  }
+
   function wire() {
     var pick = document.createDocumentFragment();
     var custom = el("option", null, "(the level being edited)");
@@ -374,7 +412,14 @@
       editor.saved();
     });
     ui["save-run"].addEventListener("click", function () {
-      save(fileStem() + ".jsonl", texts.map(function (t) { return t + "\n"; }).join(""), "application/x-ndjson");
+      var text;
+      try {
+        text = runText();
+      } catch (err) {
+        showError("The run was not saved: " + err.message);
+        return;
+      }
+      save(fileStem() + ".jsonl", text, "application/x-ndjson");
     });
     ui.reset.addEventListener("click", restart);
     ui.back.addEventListener("click", back);
@@ -385,6 +430,8 @@
   window.createOrvEngine().then(function (module) {
     engine = module;
     kinds = engine.kinds();
+    drawing = new window.OrvReplay.Drawing(ui.world, "");
+    fillRules(engine.judgeRules());
     wire();
     editor = window.OrvEditor({
       kinds: kinds,
@@ -393,13 +440,13 @@
       open: function (text, name) { return openText(text, name); },
       levelText: savedLevelText,
       modelText: modelText,
-      frames: function () { return reports.length; },
+      frames: shown,
       showError: showError
     });
     player = window.OrvPlay({
       engine: engine,
       levelText: function () { return loadedText; },
-      frames: function () { return reports.length; },
+      frames: shown,
       restart: function () { restart(); },
       play: play,
       showError: showError
@@ -417,9 +464,10 @@
   // For scripts that drive the page (tests, benchmarks): the level and the run as files hold them.
   window.orvStudio = {
     levelText: function () { return savedLevelText(); },
-    runText: function () { return texts.map(function (t) { return t + "\n"; }).join(""); },
+    runText: function () { return runText(); },
+    world: function () { return track ? track.world : null; },  // the page's copy of the world at the frame shown
     verdict: function () { return standing(); },
     open: function (text, name) { return openText(text, name || "level"); },
-    step: function () { step(); return reports.length; }
+    step: function () { step(); return shown(); }
   };
 })();

@@ -13,7 +13,8 @@ each FRAME is {"full": REPORT} (the first frame of a run whose start is unknown)
 PATCH}, the engine's JSON Patch from the report before it (from "start" for the first; see
 docs/changes.md), with "record", where the engine says the frame acted ({"action": "cast", "fold",
 "finish" or null, "zone": PATH, "index": I}), and "told": [WORDS, WHERE], the frame in words as the
-terminal tells it. VERDICT is what `orv check --json` prints for the run, without "level".
+terminal tells it. VERDICT is what `orv check --json` prints for the run, without "level", and its
+"heading", the first of the engine's closing lines ("Solved in 4 frames: ...").
 
     python -m orv.viewer [LEVEL] [--html FILE] [--screenshot PNG] [--frame N]
 
@@ -96,6 +97,7 @@ class Recorder:
         self.start = start
         self.frames: list = []
         self.verdict = verdict
+        self.heading = ""
 
     def add(self, frame: Frame, changes: str) -> None:
         """Takes the frame that has just run and its changes (the session's `changes()`)."""
@@ -105,10 +107,16 @@ class Recorder:
         entry["told"] = [frame.words, frame.where]
         self.frames.append(entry)
 
+    def judged(self, session) -> None:
+        """Takes the verdict of the run that `session` (an orv_session.Session) has played, and the
+        heading of its closing lines."""
+        self.verdict = Verdict.of(session.verdict())
+        self.heading = session.summary_lines()[0]
+
     def data(self) -> dict:
         verdict = self.verdict
         return {"start": self.start, "frames": self.frames,
-                "verdict": verdict.as_dict() if verdict is not None else None}
+                "verdict": verdict.as_dict() | {"heading": self.heading} if verdict is not None else None}
 
     def html(self, title: str = "") -> str:
         return page(self.data(), title)
@@ -139,7 +147,7 @@ def saved_run(reports, start=None) -> Recorder:
     for text in texts:
         session.follow_saved(text)
         recorder.add(Frame(None, session.record(), *session.told()), session.changes())
-    recorder.verdict = Verdict.of(session.verdict())
+    recorder.judged(session)
     return recorder
 
 
@@ -231,7 +239,7 @@ def _level_recorder(name=None, keep=False):
         recorder.add(frame, run.session.changes())
         if keep:
             reports.append(frame.report)
-    recorder.verdict = run.verdict()
+    recorder.judged(run.session)
     return level.title, recorder, reports
 
 

@@ -1,5 +1,7 @@
-// Replay of an orv run. The first part, OrvReplay, is the rendering: it decodes the embedded run
-// and draws one world into a detached DocumentFragment; mount() then wires a page's controls to it.
+// Replay of an orv run. The first part, OrvReplay, is shared with the studio: the world kept as one
+// document that each frame's changes (the engine's JSON Patch) move forward and the changes that
+// undo them move back, and a drawing of it that redraws only the zones a frame touched. mount()
+// then wires a replay page's controls to an embedded run.
 (function () {
   "use strict";
 
@@ -19,6 +21,11 @@
     return String(short);
   }
 
+  function container(value) { return value !== null && typeof value === "object"; }
+  function record(value) { return container(value) && !Array.isArray(value) ? value : {}; }
+  function isIndex(i, list) { return Number.isInteger(i) && i >= 0 && i < list.length; }
+  function listOf(value) { return Array.isArray(value) ? value : []; }
+
   // Text of a charge token: the sign of its signed value, then its magnitude.
   function chargeText(c) {
     if (c.magnitude === null || c.magnitude === undefined) {
@@ -31,6 +38,7 @@
   }
 
   function chargeNode(c) {
+    c = record(c);
     var polarity = c.polarity === "positive" || c.polarity === "negative" ? c.polarity : "neutral";
     var node = el("span", "charge " + polarity);
     node.setAttribute("data-testid", "charge");
@@ -42,6 +50,7 @@
   }
 
   function agentNode(a, departed) {
+    a = record(a);
     var gate = a.target_value !== undefined || a.is_open !== undefined;
     var node = el("span", "agent" + (gate ? " gate" : "") + (departed ? " departed" : "") +
       (a.state === "active" && !departed ? " active" : ""));
@@ -68,90 +77,444 @@
       if (!isIndex(steps[i], subs)) return null;
       zone = subs[steps[i]];
     }
-    return zone && typeof zone === "object" ? zone : null;
+    return container(zone) && !Array.isArray(zone) ? zone : null;
   }
 
-  function isIndex(i, list) { return Number.isInteger(i) && i >= 0 && i < list.length; }
-  function listOf(value) { return Array.isArray(value) ? value : []; }
+  // ---------------------------------------------------------------- changes
 
-  // Where a frame acted and what to show there, from the engine's record of it ({action, zone,
-  // index}): a cast, by the agent at `index` of the zone at path `zone`; a fold, of the sub-zone at
-  // `index` into the zone at path `zone`. A frame takes at most one agent or one sub-zone out of
-  // its zone, so that path names the same zone before and after it. `words` is the frame told.
-  // Null when the frame acted nowhere that the worlds show.
-  function place(prev, cur, record, words) {
-    if (!record || (record.action !== "cast" && record.action !== "fold")) return null;
-    var before = prev ? zoneAt(prev, record.zone) : null, after = cur ? zoneAt(cur, record.zone) : null;
-    if (!before || !after) return null;
-    var path = record.zone.map(function (i) { return "/" + i; }).join("");
-    var charges = listOf(after.charges);
-    if (record.action === "cast") {
-      var agents = listOf(before.agents);
-      if (!isIndex(record.index, agents) || !agents[record.index] || typeof agents[record.index] !== "object") return null;
-      var old = listOf(before.charges), keep = 0;
-      while (keep < old.length && keep < charges.length && JSON.stringify(old[keep]) === JSON.stringify(charges[keep])) keep++;
-      return { action: "cast", path: path, agent: agents[record.index], fresh: charges.length - keep, from: keep };
+  // A member set as data, whatever its name ("__proto__" included).
+  function put(object, key, value) {
+    Object.defineProperty(object, key, { value: value, writable: true, enumerable: true, configurable: true });
+  }
+
+  function has(object, key) { return Object.prototype.hasOwnProperty.call(object, key); }
+
+  // The array index that a JSON Pointer token names, below `bound`; -1 when it names none.
+  function arrayIndex(token, bound) {
+    if (!/^(0|[1-9][0-9]*)$/.test(token)) return -1;
+    var index = Number(token);
+    return index < bound ? index : -1;
+  }
+
+  // A copy of a JSON value, made with a stack of its own so that any depth is copied.
+  function copyValue(value) {
+    if (!container(value)) return value;
+    function fresh(v) { return Array.isArray(v) ? new Array(v.length) : {}; }
+    var top = fresh(value), stack = [value, top];
+    while (stack.length) {
+      var into = stack.pop(), from = stack.pop(), item, made;
+      if (Array.isArray(from)) {
+        for (var i = 0; i < from.length; i++) {
+          item = from[i];
+          if (container(item)) { made = fresh(item); stack.push(item, made); into[i] = made; } else into[i] = item;
+        }
+      } else {
+        var keys = Object.keys(from);
+        for (var k = 0; k < keys.length; k++) {
+          item = from[keys[k]];
+          if (container(item)) { made = fresh(item); stack.push(item, made); put(into, keys[k], made); } else put(into, keys[k], item);
+        }
+      }
     }
-    var subs = listOf(before.sub_environments);
-    if (!isIndex(record.index, subs) || !subs[record.index] || typeof subs[record.index] !== "object") return null;
+    return top;
+  }
+
+  function pointer(tokens) {
+    return tokens.map(function (t) { return "/" + t.replace(/~/g, "~0").replace(/\//g, "~1"); }).join("");
+  }
+
+  // Applies one frame's changes, a JSON Patch of "add", "remove" and "replace" operations, to
+  // `world` in place, and returns {world, undo}: the world after them (another object only when
+  // the whole document is replaced) and the patch that takes it back, which holds what the changes
+  // took out. Values are copied in, so the patch stays as it was given, unless `adopt` says that
+  // they are the world's to keep (an undo, used once). `each`, when given, is told of every
+  // operation once it is applied: each(op, tokens, index, value), `index` the list index it acted
+  // at and `value` what it put there. A patch that does not fit throws an Error naming the
+  // operation and leaves the world as it was.
+  function applyChanges(world, patch, each, adopt) {
+    if (!Array.isArray(patch)) throw new Error("expected a list of operations, found " + JSON.stringify(patch));
+    var root = world, undo = [];
+    function take(value) { return adopt ? value : copyValue(value); }
+    function apply(op, tokens, value) {
+      if (!tokens.length) {
+        var old = root;
+        root = op === "remove" ? null : take(value);
+        undo.push({ op: "replace", path: "", value: old === undefined ? null : old });
+        if (each) each(op, tokens, -1, root);
+        return null;
+      }
+      if (!container(root)) return "there is no report to change";
+      var parent = root;
+      for (var t = 0; t < tokens.length - 1; t++) {
+        var key = tokens[t];
+        if (Array.isArray(parent) ? arrayIndex(key, parent.length) < 0 : !has(parent, key)) return "no place " + JSON.stringify(key);
+        if (!container(parent[key])) return JSON.stringify(key) + " holds no list or object";
+        parent = parent[key];
+      }
+      var last = tokens[tokens.length - 1], index = -1, inserted;
+      if (Array.isArray(parent)) {
+        index = op === "add" && last === "-" ? parent.length : arrayIndex(last, parent.length + (op === "add" ? 1 : 0));
+        if (index < 0) return "no place " + JSON.stringify(last) + " in a list of " + parent.length;
+        var at = pointer(tokens.slice(0, -1).concat([String(index)]));
+        if (op === "add") {
+          parent.splice(index, 0, inserted = take(value));
+          undo.push({ op: "remove", path: at });
+        } else if (op === "remove") {
+          undo.push({ op: "add", path: at, value: parent.splice(index, 1)[0] });
+        } else {
+          undo.push({ op: "replace", path: at, value: parent[index] });
+          parent[index] = inserted = take(value);
+        }
+      } else {
+        var held = has(parent, last), path = pointer(tokens);
+        if (op !== "add" && !held) return "no member " + JSON.stringify(last);
+        if (op === "remove") {
+          undo.push({ op: "add", path: path, value: parent[last] });
+          delete parent[last];
+        } else {
+          undo.push(held ? { op: "replace", path: path, value: parent[last] } : { op: "remove", path: path });
+          put(parent, last, inserted = take(value));
+        }
+      }
+      if (each) each(op, tokens, index, inserted);
+      return null;
+    }
+    function shown(value) { return value === undefined ? "nothing" : JSON.stringify(value); }
+    for (var i = 0; i < patch.length; i++) {
+      var op = record(patch[i]), kind = op.op, path = op.path, fault = null;
+      if (op !== patch[i]) fault = "expected an operation object, found " + shown(patch[i]);
+      else if (kind !== "add" && kind !== "remove" && kind !== "replace") fault = "expected add, remove or replace";
+      else if (typeof path !== "string" || (path !== "" && path[0] !== "/")) fault = "expected a JSON pointer";
+      else if (kind !== "remove" && !has(op, "value")) fault = "expected a value";
+      else if (path === "" && kind === "remove") fault = "cannot remove the whole report";
+      else {
+        var tokens = path === "" ? [] : path.slice(1).split("/").map(function (t) { return t.replace(/~1/g, "/").replace(/~0/g, "~"); });
+        fault = apply(kind, tokens, op.value);
+      }
+      if (fault !== null) {
+        // Undone in reverse, the operations before this one leave the world as it was given.
+        var back = applyChanges(root, undo.reverse(), null, true);
+        root = back.world;
+        throw new Error("operation " + (i + 1) + (op === patch[i] ? " (" + shown(kind) + " at " + shown(path) + ")" : "") +
+                        ": " + fault);
+      }
+    }
+    return { world: root, undo: undo.reverse() };
+  }
+
+  // ---------------------------------------------------------------- where a frame acted
+
+  // What the world shows of a frame before its changes, from the engine's record of it ({action,
+  // zone, index}): a cast, by the agent at `index` of the zone at path `zone`; a fold, of the
+  // sub-zone at `index` into the zone at path `zone`. A frame takes at most one agent or one
+  // sub-zone out of its zone, so that path names the same zone before and after it. Null when the
+  // frame acted nowhere that the world shows.
+  function before(world, rec) {
+    if (!container(rec) || (rec.action !== "cast" && rec.action !== "fold")) return null;
+    var zone = zoneAt(world, rec.zone);
+    if (!zone) return null;
+    var list = listOf(rec.action === "cast" ? zone.agents : zone.sub_environments);
+    if (!isIndex(rec.index, list) || !container(list[rec.index])) return null;
+    return { action: rec.action, steps: rec.zone.slice(), item: list[rec.index], charges: listOf(zone.charges).slice() };
+  }
+
+  // The mark of a frame once its changes are applied: {action, steps, path, agent (a cast) or ghost
+  // (a fold) and words, fresh: how many charges are new, from: where they start}.
+  function after(world, seen, words) {
+    var zone = seen ? zoneAt(world, seen.steps) : null;
+    if (!zone) return null;
+    var charges = listOf(zone.charges), path = seen.steps.map(function (i) { return "/" + i; }).join("");
+    if (seen.action === "cast") {
+      var old = seen.charges, keep = 0;
+      while (keep < old.length && keep < charges.length && JSON.stringify(old[keep]) === JSON.stringify(charges[keep])) keep++;
+      return { action: "cast", steps: seen.steps, path: path, agent: seen.item, fresh: charges.length - keep, from: keep };
+    }
     // The folded zone's one charge joins the end of its parent's.
-    return { action: "fold", path: path, ghost: subs[record.index], words: words || "",
+    return { action: "fold", steps: seen.steps, path: path, ghost: seen.item, words: words || "",
              fresh: charges.length ? 1 : 0, from: charges.length - 1 };
   }
 
-  function zoneNode(zone, path, hit) {
-    var frozen = zone.is_time_frozen === true;
-    var node = el("div", "zone" + (frozen ? " frozen" : ""));
+  // ---------------------------------------------------------------- drawing
+
+  // A zone's box holds its own parts (head, charges, agents) and then its sub-zones' box, which
+  // holds them in chunks of CHUNK boxes (up to twice as many once zones come back): a zone that
+  // changes size lays out its chunk again, not every sibling it has.
+  var SUBS = 3, CHUNK = 100;
+  // The zone each drawn box shows.
+  var shown = new WeakMap();
+
+  // The box of sub-zone `k` of the zone box `node`; null when there is none.
+  function subAt(node, k) {
+    var chunks = node.children[SUBS].children;
+    for (var c = 0; c < chunks.length; c++) {
+      var kids = chunks[c].children;
+      if (k < kids.length) return kids[k];
+      k -= kids.length;
+    }
+    return null;
+  }
+
+  // Puts `box` in as sub-zone `k` of the zone box `node` (k at most their number).
+  function insertSub(node, k, box) {
+    var subs = node.children[SUBS], chunks = subs.children;
+    if (!chunks.length) subs.appendChild(el("div", "chunk"));
+    for (var c = 0; c < chunks.length; c++) {
+      var chunk = chunks[c], kids = chunk.children;
+      if (k < kids.length || (k === kids.length && c === chunks.length - 1)) {
+        chunk.insertBefore(box, kids[k] || null);
+        if (kids.length > 2 * CHUNK) {  // split in two
+          var next = el("div", "chunk");
+          chunk.after(next);
+          while (kids.length > CHUNK) next.insertBefore(chunk.lastChild, next.firstChild);
+        }
+        return;
+      }
+      k -= kids.length;
+    }
+  }
+
+  // Takes `box`, a sub-zone box, out, and its chunk with it when that is left empty.
+  function removeSub(box) {
+    var chunk = box.parentNode;
+    chunk.removeChild(box);
+    if (!chunk.firstChild) chunk.remove();
+  }
+
+  function zoneBox(path) {
+    var node = el("div", "zone");
     node.setAttribute("data-testid", "zone");
-    node.setAttribute("data-zone-id", zone.id);
     node.setAttribute("data-path", path);
+    node.appendChild(el("div", "zone-head"));
+    node.appendChild(el("div", "row charges"));
+    node.appendChild(el("div", "row agents"));
+    node.appendChild(el("div", "subs"));
+    return node;
+  }
+
+  // Draws a zone's own parts into its box, marked as `hit` says when the frame acted there; its
+  // sub-zones are left as they are.
+  function fillZone(node, zone, hit) {
+    zone = record(zone);
+    shown.set(node, zone);
+    var frozen = zone.is_time_frozen === true;
+    node.className = "zone" + (frozen ? " frozen" : "") + (hit ? " hl" : "");
+    node.setAttribute("data-zone-id", zone.id);
     node.setAttribute("data-frozen", frozen ? "true" : "false");
-    var head = el("div", "zone-head");
+    if (hit) node.setAttribute("data-event", hit.action); else node.removeAttribute("data-event");
+    // The parts keep their boxes and take new contents: their siblings, the sub-zones among them,
+    // are left alone by the style engine.
+    var head = document.createDocumentFragment();
     head.appendChild(el("span", "zone-id", zone.id));
     if (frozen) head.appendChild(el("span", "frozen-tag", "\u2744 frozen"));
-    node.appendChild(head);
-
-    var isHit = hit && hit.path === path;
-    if (isHit) {
-      node.className += " hl";
-      node.setAttribute("data-event", hit.action);
-    }
-    var charges = el("div", "row charges"), list = zone.charges || [];
+    var charges = document.createDocumentFragment(), list = listOf(zone.charges);
     for (var i = 0; i < list.length; i++) {
       var token = chargeNode(list[i]);
-      if (isHit && hit.fresh && i >= hit.from) { token.className += " fresh"; token.setAttribute("data-fresh", "true"); }
+      if (hit && hit.fresh && i >= hit.from) { token.className += " fresh"; token.setAttribute("data-fresh", "true"); }
       charges.appendChild(token);
     }
-    node.appendChild(charges);
-    var agents = el("div", "row agents"), alist = zone.agents || [];
+    var agents = document.createDocumentFragment(), alist = listOf(zone.agents);
     for (var j = 0; j < alist.length; j++) agents.appendChild(agentNode(alist[j], false));
-    if (isHit && hit.agent) agents.appendChild(agentNode(hit.agent, true));
-    if (isHit && hit.ghost) {
-      var ghost = el("span", "ghost", hit.words || "zone " + hit.ghost.id + " folded");
+    if (hit && hit.agent) agents.appendChild(agentNode(hit.agent, true));
+    if (hit && hit.ghost) {
+      var ghost = el("span", "ghost", hit.words || "zone " + record(hit.ghost).id + " folded");
       ghost.setAttribute("data-testid", "collapsed-zone");
-      ghost.setAttribute("data-zone-id", String(hit.ghost.id));
+      ghost.setAttribute("data-zone-id", String(record(hit.ghost).id));
       agents.appendChild(ghost);
     }
-    node.appendChild(agents);
-    var subs = el("div", "subs");
-    node.appendChild(subs);
-    return { node: node, subs: subs };
+    var parts = node.children;
+    parts[0].replaceChildren(head);
+    parts[1].replaceChildren(charges);
+    parts[2].replaceChildren(agents);
   }
 
-  // One pass over the tree with an explicit stack: deep worlds neither overflow the JS stack nor
-  // meet the HTML parser's nesting limit, since nodes are created directly.
+  // The boxes of `root` and every zone below it, built with a stack of their own: deep worlds
+  // neither overflow the JS stack nor meet the HTML parser's nesting limit. Returns the top box and
+  // the one marked by `hit`.
+  function buildZone(root, path, hit) {
+    var top = null, marked = null, stack = [[root, null, path]];
+    while (stack.length) {
+      var item = stack.pop(), zone = record(item[0]), node = zoneBox(item[2]);
+      var mark = hit && hit.path === item[2] ? hit : null;
+      fillZone(node, zone, mark);
+      if (mark) marked = node;
+      if (item[1]) item[1].appendChild(node); else top = node;
+      var subs = listOf(zone.sub_environments), chunks = [];
+      for (var c = 0; c * CHUNK < subs.length; c++) chunks.push(node.children[SUBS].appendChild(el("div", "chunk")));
+      for (var k = subs.length - 1; k >= 0; k--) stack.push([subs[k], chunks[Math.floor(k / CHUNK)], item[2] + "/" + k]);
+    }
+    return { node: top, marked: marked };
+  }
+
+  // The whole world in a detached DocumentFragment.
   function buildWorld(root, hit) {
     var frag = document.createDocumentFragment();
-    var stack = [[root, frag, ""]];
-    while (stack.length) {
-      var item = stack.pop();
-      var built = zoneNode(item[0], item[2], hit);
-      item[1].appendChild(built.node);
-      var subs = item[0].sub_environments || [];
-      for (var k = subs.length - 1; k >= 0; k--) stack.push([subs[k], built.subs, item[2] + "/" + k]);
-    }
+    frag.appendChild(buildZone(root, "", hit).node);
     return frag;
   }
+
+  // Calls `each(box, k)` for the sub-zone boxes of the zone box `node` from sub-zone `from` on.
+  function eachSub(node, from, each) {
+    var chunks = node.children[SUBS].children, k = 0;
+    for (var c = 0; c < chunks.length; c++) {
+      var kids = chunks[c].children;
+      if (k + kids.length <= from) { k += kids.length; continue; }
+      for (var i = 0; i < kids.length; i++, k++) if (k >= from) each(kids[i], k);
+    }
+  }
+
+  // Sets the paths of `node`'s box and of every box below it, from `path`.
+  function renumber(node, path) {
+    var stack = [node, path], at = path;
+    function push(box, k) { stack.push(box, at + "/" + k); }
+    while (stack.length) {
+      at = stack.pop();
+      var box = stack.pop();
+      if (box.getAttribute("data-path") !== at) box.setAttribute("data-path", at);
+      eachSub(box, 0, push);
+    }
+  }
+
+  // A world drawn into `stage`, kept in step with the world's document: after a frame, only the
+  // zones whose paths its changes name are drawn again (their own parts), a sub-zone that folded
+  // goes and one that came back is built, and the boxes after it take their new paths. `empty` is
+  // what the stage says when there is no world.
+  function Drawing(stage, empty) {
+    this.stage = stage;
+    this.empty = empty || "";
+    this.root = null;
+    this.marked = null;
+  }
+
+  // Draws `world` whole, marked where `hit` says.
+  Drawing.prototype.draw = function (world, hit) {
+    this.marked = null;
+    if (!container(world) || Array.isArray(world)) {
+      this.root = null;
+      this.stage.replaceChildren(el("p", "empty", this.empty));
+      return;
+    }
+    var built = buildZone(world, "", hit);
+    this.root = built.node;
+    this.marked = built.marked;
+    this.stage.replaceChildren(built.node);
+  };
+
+  // The box of the zone at `steps`, as the boxes stand; null when there is none.
+  Drawing.prototype.box = function (steps) {
+    var node = this.root;
+    for (var i = 0; node && i < steps.length; i++) node = subAt(node, steps[i]);
+    return node;
+  };
+
+  // Follows one patch as applyChanges applies it: give `op` as its `each`, then call done(world,
+  // hit) with the world after it and the frame's mark. A change that this cannot follow, or a
+  // patch that failed (done(world, hit, true)), draws the world whole.
+  Drawing.prototype.follow = function () {
+    var self = this, dirty = new Set(), moved = new Map(), whole = !this.root;
+    function steps(tokens) {
+      // The zone that the tokens lead to and what follows it: [steps, rest].
+      var out = [], i = 0;
+      while (i + 2 < tokens.length && tokens[i] === "sub_environments") { out.push(Number(tokens[i + 1])); i += 2; }
+      return [out, tokens.slice(i)];
+    }
+    return {
+      op: function (op, tokens, index, value) {
+        if (whole) return;
+        if (tokens.length === 1 && tokens[0] === "meta") return;  // the report's meta is not drawn
+        var found = steps(tokens), rest = found[1], node = self.box(found[0]);
+        if (!node || !tokens.length) { whole = true; return; }
+        if (rest.length === 2 && rest[0] === "sub_environments") {
+          var old = subAt(node, index), path = node.getAttribute("data-path");
+          if (op !== "add" && !old) { whole = true; return; }
+          if (op !== "remove") {
+            var built = buildZone(value, path + "/" + index, null).node;
+            if (op === "add") insertSub(node, index, built); else old.parentNode.replaceChild(built, old);
+          } else {
+            removeSub(old);
+          }
+          if (op !== "replace" && !(moved.get(node) <= index)) moved.set(node, index);
+        } else if (rest[0] === "sub_environments" || !rest.length) {
+          whole = true;  // a list of sub-zones or a zone replaced whole
+        } else {
+          dirty.add(node);  // its charges, agents, id or freeze flag
+        }
+      },
+      done: function (world, hit, failed) {
+        if (whole || failed) { self.draw(world, hit); return; }
+        moved.forEach(function (from, node) {
+          if (!self.stage.contains(node)) return;
+          var path = node.getAttribute("data-path");
+          eachSub(node, from, function (box, k) { renumber(box, path + "/" + k); });
+        });
+        if (self.marked) dirty.add(self.marked);
+        var target = hit ? self.box(hit.steps) : null;
+        if (target) dirty.add(target);
+        dirty.forEach(function (node) {
+          if (self.stage.contains(node)) fillZone(node, shown.get(node), node === target ? hit : null);
+        });
+        self.marked = target;
+      }
+    };
+  };
+
+  // ---------------------------------------------------------------- a run, frame by frame
+
+  // A run that a page shows one frame at a time: `world` is the world at frame `pos` (null while
+  // it is not known), moved forward by each frame's changes and back by the changes that undo
+  // them, noted on the way forward. Each frame: {changes, record, told: [words, where], undo, hit},
+  // and whatever the page keeps with it.
+  function Track(start) {
+    this.world = start === undefined ? null : start;
+    this.pos = 0;
+    this.frames = [];
+  }
+
+  Track.prototype.add = function (changes, rec, told) {
+    var words = Array.isArray(told) ? told : [];
+    var frame = { changes: changes, record: rec === undefined ? null : rec, undo: null, hit: null,
+                  told: [words[0] ? String(words[0]) : "", words[1] ? String(words[1]) : ""] };
+    this.frames.push(frame);
+    return frame;
+  };
+
+  // The mark of the frame shown (null at frame 0).
+  Track.prototype.hit = function () { return this.pos ? this.frames[this.pos - 1].hit : null; };
+
+  // One frame forward, drawn on `drawing` when given. Throws the applier's Error for changes that
+  // do not fit, the world staying at the frame it was.
+  Track.prototype.forward = function (drawing) {
+    var frame = this.frames[this.pos], follow = drawing ? drawing.follow() : null;
+    var seen = before(this.world, frame.record), done;
+    try {
+      done = applyChanges(this.world, frame.changes, follow && follow.op);
+    } catch (err) {
+      if (follow) follow.done(this.world, this.hit(), true);
+      throw err;
+    }
+    this.world = done.world;
+    frame.undo = done.undo;
+    frame.hit = after(this.world, seen, frame.told[0]);
+    this.pos++;
+    if (follow) follow.done(this.world, frame.hit);
+  };
+
+  // One frame back.
+  Track.prototype.back = function (drawing) {
+    var frame = this.frames[this.pos - 1], follow = drawing ? drawing.follow() : null;
+    var done = applyChanges(this.world, frame.undo, follow && follow.op, true);
+    this.world = done.world;
+    frame.undo = null;
+    this.pos--;
+    if (follow) follow.done(this.world, this.hit());
+  };
+
+  // To frame `index`: step by step on the drawing when it is near, else unseen and drawn whole.
+  Track.prototype.go = function (index, drawing) {
+    var near = Math.abs(index - this.pos) <= 64, along = near ? drawing : null;
+    while (this.pos < index) this.forward(along);
+    while (this.pos > index) this.back(along);
+    if (drawing && !near) drawing.draw(this.world, this.hit());
+  };
 
   // The event panel's rows: the event's type and the charges of the zone it touched, as the
   // engine tells the frame (its words are the caption).
@@ -168,116 +531,36 @@
     return frag;
   }
 
-  // A member set as data, whatever its name ("__proto__" included).
-  function put(object, key, value) {
-    Object.defineProperty(object, key, { value: value, writable: true, enumerable: true, configurable: true });
-  }
-
-  function has(object, key) { return Object.prototype.hasOwnProperty.call(object, key); }
-
-  // The array index that a JSON Pointer token names, below `bound`; -1 when it names none.
-  function arrayIndex(token, bound) {
-    if (!/^(0|[1-9][0-9]*)$/.test(token)) return -1;
-    var index = Number(token);
-    return index < bound ? index : -1;
-  }
-
-  // Applies one frame's changes, the engine's JSON Patch of "add", "remove" and "replace"
-  // operations, to the report before it. Lists and objects on the changed paths are copied, the rest
-  // is shared with the report before, so every frame stays in memory at little cost. Throws an
-  // Error naming the operation that does not fit the report.
-  function applyChanges(prev, patch) {
-    if (!Array.isArray(patch)) throw new Error("expected a list of operations, found " + JSON.stringify(patch));
-    var root = prev, fresh = new Set();
-    function own(value) {
-      if (fresh.has(value)) return value;
-      var copy;
-      if (Array.isArray(value)) copy = value.slice();
-      else {
-        copy = {};
-        Object.keys(value).forEach(function (key) { put(copy, key, value[key]); });
-      }
-      fresh.add(copy);
-      return copy;
-    }
-    function container(value) { return value !== null && typeof value === "object"; }
-    for (var i = 0; i < patch.length; i++) {
-      var op = container(patch[i]) ? patch[i] : {}, kind = op.op, path = op.path;
-      var fail = function (what) {
-        throw new Error("operation " + (i + 1) + " (" + JSON.stringify(kind) + " at " + JSON.stringify(path) + "): " + what);
-      };
-      if (kind !== "add" && kind !== "remove" && kind !== "replace") fail("expected add, remove or replace");
-      if (typeof path !== "string" || (path !== "" && path[0] !== "/")) fail("expected a JSON pointer");
-      if (kind !== "remove" && !has(op, "value")) fail("expected a value");
-      if (path === "") {  // the whole report, as for a saved report that does not follow
-        if (kind === "remove") fail("cannot remove the whole report");
-        root = op.value;
-        continue;
-      }
-      var tokens = path.slice(1).split("/").map(function (t) { return t.replace(/~1/g, "/").replace(/~0/g, "~"); });
-      if (!container(root)) fail("there is no report to change");
-      root = own(root);
-      var parent = root;
-      for (var t = 0; t < tokens.length - 1; t++) {
-        var key = tokens[t];
-        if (Array.isArray(parent) ? arrayIndex(key, parent.length) < 0 : !has(parent, key)) fail("no place " + JSON.stringify(key));
-        if (!container(parent[key])) fail(JSON.stringify(key) + " holds no list or object");
-        var child = own(parent[key]);
-        parent[key] = child;
-        parent = child;
-      }
-      var last = tokens[tokens.length - 1];
-      if (Array.isArray(parent)) {
-        var index = kind === "add" && last === "-" ? parent.length : arrayIndex(last, parent.length + (kind === "add" ? 1 : 0));
-        if (index < 0) fail("no place " + JSON.stringify(last) + " in a list of " + parent.length);
-        if (kind === "add") parent.splice(index, 0, op.value);
-        else if (kind === "remove") parent.splice(index, 1);
-        else parent[index] = op.value;
-      } else {
-        if (kind !== "add" && !has(parent, last)) fail("no member " + JSON.stringify(last));
-        if (kind === "remove") delete parent[last];
-        else put(parent, last, op.value);
-      }
-    }
-    return root;
-  }
-
-  // {start, reports, records, told, verdict, fault} of the embedded run: every report whole again,
-  // with the engine's record of each frame and its words ([words, where]). Frames stop at one whose
-  // changes do not fit the report before it, and `fault` says which.
+  // The embedded run as a Track at frame 0, with its verdict: {track, verdict, fault}. Every frame
+  // is tried once on the way in: frames stop at one whose changes do not fit the report before it,
+  // and `fault` says which.
   function decodeRun(data) {
-    var reports = [], records = [], told = [], last = data.start || null, frames = data.frames || [], fault = "";
+    data = record(data);
+    var track = new Track(container(data.start) ? data.start : null), frames = listOf(data.frames), fault = "";
     for (var i = 0; i < frames.length; i++) {
+      var frame = record(frames[i]);
+      track.add(frame.full !== undefined ? [{ op: "replace", path: "", value: frame.full }] : frame.changes,
+                frame.record, frame.told);
       try {
-        last = frames[i].full !== undefined ? frames[i].full : applyChanges(last, frames[i].changes);
+        track.forward(null);
       } catch (err) {
         fault = "Frame " + (i + 1) + " cannot be shown: its changes do not fit the report before it: " + err.message;
+        track.frames.pop();
         break;
       }
-      reports.push(last);
-      records.push(frames[i].record || null);
-      var words = Array.isArray(frames[i].told) ? frames[i].told : [];
-      told.push([words[0] ? String(words[0]) : "", words[1] ? String(words[1]) : ""]);
     }
-    return { start: data.start || null, reports: reports, records: records, told: told, verdict: data.verdict || null,
-             fault: fault };
+    track.go(0, null);
+    return { track: track, verdict: container(data.verdict) ? data.verdict : null, fault: fault };
   }
 
-  var VERDICT_WORD = { solved: "SOLVED", unsolved: "UNSOLVED", limit: "FRAME LIMIT", paused: "PAUSED" };
-
-  // The verdict, as `orv check` gives it: a heading and the reasons.
-  function verdictNode(verdict) {
-    var n = verdict.frames, s = n === 1 ? "" : "s";
-    var head = verdict.verdict === "solved" ? "Solved in " + n + " frame" + s + ": every gate opened and every zone folded."
-      : verdict.verdict === "limit" ? "Stopped by the frame limit after " + n + " frame" + s + ":"
-      : verdict.verdict === "unsolved" ? "Unsolved after " + n + " frame" + s + ":"
-      : "Paused after " + n + " frame" + s + ".";
+  // The verdict, as `orv check` gives it: the engine's heading and the reasons.
+  function verdictNode(verdict, heading) {
     var node = el("div", "verdict " + verdict.verdict);
     node.setAttribute("data-testid", "verdict");
     node.setAttribute("data-verdict", verdict.verdict);
-    node.appendChild(el("strong", null, head));
+    node.appendChild(el("strong", null, heading || verdict.verdict));
     var list = el("ul");
-    (verdict.reasons || []).forEach(function (reason) {
+    listOf(verdict.reasons).forEach(function (reason) {
       var item = el("li", null, reason);
       item.setAttribute("data-testid", "reason");
       list.appendChild(item);
@@ -285,6 +568,8 @@
     if (list.childNodes.length) node.appendChild(list);
     return node;
   }
+
+  var VERDICT_WORD = { solved: "SOLVED", unsolved: "UNSOLVED", limit: "FRAME LIMIT", paused: "PAUSED" };
 
   // Wires the page's controls (found by data-testid under `root`) to a decoded run.
   function mount(root, data) {
@@ -294,24 +579,26 @@
       caption: hook("caption"), stage: hook("world"), event: hook("event"), play: hook("play"),
       speed: hook("speed"), scrubber: hook("scrubber"), verdict: hook("verdict-box"), fault: hook("fault")
     };
-    var run = decodeRun(data);
+    var run = decodeRun(data), track = run.track;
     if (ui.fault) {
       ui.fault.hidden = !run.fault;
       ui.fault.textContent = run.fault;
     }
     // Page frame 0 is the world before frame 1; page frame n is the report of the n-th frame.
-    var frames = [run.start].concat(run.reports);
-    var last = frames.length - 1;
-    var pos = 0, timer = null;
+    var last = track.frames.length;
+    var drawing = new Drawing(ui.stage, last ? "Step forward to frame 1." : "Nothing to replay: this run has no frames.");
+    drawing.draw(track.world, null);
+    var timer = null;
 
     function show(index) {
-      pos = Math.max(0, Math.min(last, index | 0));
-      var world = frames[pos], meta = (world && world.meta) || {};
+      var pos = Math.max(0, Math.min(last, index | 0));
+      track.go(pos, drawing);
+      var world = track.world, meta = record(record(world).meta);
       ui.root.setAttribute("data-frame", String(pos));
       ui.step.textContent = "of " + last;
       ui.scrubber.value = String(pos);
       var ended = pos === last && pos > 0 && run.verdict && !run.fault;
-      ui.verdict.replaceChildren(ended ? verdictNode(run.verdict) : "");
+      ui.verdict.replaceChildren(ended ? verdictNode(run.verdict, run.verdict.heading) : "");
       ui.verdict.hidden = !ended;
       if (pos === 0) {
         ui.root.setAttribute("data-frame-index", "0");
@@ -321,12 +608,9 @@
         ui.caption.textContent = world ? "The world before frame 1." :
           "The run file begins after frame 1, so the world before it is not known.";
         ui.event.replaceChildren(eventList(null, ""));
-        ui.stage.replaceChildren(world ? buildWorld(world, null) : el("p", "empty", "Step forward to frame 1."));
-        if (!world && !last) ui.stage.replaceChildren(el("p", "empty", "Nothing to replay: this run has no frames."));
         return;
       }
-      var told = run.told[pos - 1];
-      var hit = place(frames[pos - 1], world, run.records[pos - 1], told[0]);
+      var told = track.frames[pos - 1].told;
       ui.root.setAttribute("data-frame-index", String(meta.frame_index));
       ui.frame.textContent = String(meta.frame_index);
       var word = ended ? VERDICT_WORD[run.verdict.verdict] || String(run.verdict.verdict) : String(meta.status);
@@ -335,9 +619,7 @@
       // The frame as the engine tells it; a frame it could not follow keeps its report's message.
       ui.caption.textContent = told[0] || (meta.message === undefined ? "" : String(meta.message));
       ui.event.replaceChildren(eventList(meta.last_event, told[1]));
-      ui.stage.replaceChildren(buildWorld(world, hit));
-      var marked = ui.stage.querySelector(".hl");
-      if (marked) marked.scrollIntoView({ block: "nearest", inline: "nearest" });
+      if (drawing.marked) drawing.marked.scrollIntoView({ block: "nearest", inline: "nearest" });
     }
 
     function stop() {
@@ -348,21 +630,21 @@
     }
 
     function tick() {
-      if (pos >= last) { stop(); return; }
-      show(pos + 1);
+      if (track.pos >= last) { stop(); return; }
+      show(track.pos + 1);
       timer = setTimeout(tick, 1000 / Number(ui.speed.value || 1));
     }
 
     function play() {
       if (last < 1) return;
-      if (pos >= last) show(0);
+      if (track.pos >= last) show(0);
       ui.play.textContent = "\u275a\u275a pause";
       ui.root.setAttribute("data-playing", "true");
       timer = setTimeout(tick, 1000 / Number(ui.speed.value || 1));
     }
 
     function toggle() { if (timer === null) play(); else stop(); }
-    function step(delta) { stop(); show(pos + delta); }
+    function step(delta) { stop(); show(track.pos + delta); }
 
     hook("first").addEventListener("click", function () { stop(); show(0); });
     hook("prev").addEventListener("click", function () { step(-1); });
@@ -383,17 +665,20 @@
     });
 
     ui.scrubber.max = String(last);
-    ui.root.setAttribute("data-frames", String(frames.length));
+    ui.root.setAttribute("data-frames", String(last + 1));
     stop();
     var start = Number((location.hash.match(/^#frame=(\d+)$/) || [])[1] || 0);
     show(start);
-    return { show: show, frames: frames, run: run };
+    // For scripts that drive the page: the frame shown and its world (the document itself).
+    return { show: show, run: run, frame: function () { return track.pos; }, world: function () { return track.world; } };
   }
 
-  window.OrvReplay = {
-    decodeRun: decodeRun, applyChanges: applyChanges, buildWorld: buildWorld, place: place, eventList: eventList,
-    verdictNode: verdictNode, mount: mount
+  var api = {
+    applyChanges: applyChanges, copyValue: copyValue, Track: Track, Drawing: Drawing, buildWorld: buildWorld,
+    decodeRun: decodeRun, eventList: eventList, verdictNode: verdictNode, mount: mount
   };
+  window.OrvReplay = api;
+  if (typeof document === "undefined") return;  // under node, for the tests of the applier
   var embedded = document.getElementById("orv-run");
   var page = document.querySelector('[data-testid="viewer"]');
   if (embedded && page) window.orvPage = mount(page, JSON.parse(embedded.textContent));
