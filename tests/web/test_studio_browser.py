@@ -156,6 +156,10 @@ def test_step_back_reset_and_every_agent_kind(browser):
     assert browser.execute_script("return window.orvStudio.runText()") == three  # replayed the same
     q(browser, "reset").click()
     assert (state(browser)["frame"], state(browser)["status"]) == (0, "ready")
+    # The Judge's rules offered are the engine's.
+    rules = browser.execute_script("return ['agent-rule', 'edit-rule'].map(id => "
+                                   "[...document.querySelector('[data-testid=' + id + ']').options].map(o => o.value))")
+    assert rules == [orv_session.judge_rules()] * 2 and q(browser, "agent-rule").get_attribute("value") == ">="
 
     fill(browser, "new-zone-id", "menagerie")
     q(browser, "add-zone").click()
