@@ -95,6 +95,26 @@ std::string zone_path(const Environment& world, std::size_t zone) {
     return text;
 }
 
+std::vector<std::string> zone_paths(const Environment& world, const std::vector<std::size_t>& zones) {
+    std::vector<std::string> paths;
+    paths.reserve(zones.size());
+    std::vector<std::string> parts;
+    walk_named(world, [&](std::size_t index, const Environment&, std::size_t depth, std::string part) {
+        parts.resize(depth);
+        parts.push_back(std::move(part));
+        if (paths.size() < zones.size() && zones[paths.size()] == index) {
+            std::string text;
+            for (const std::string& p : parts) text += (text.empty() ? "" : "/") + p;
+            paths.push_back(std::move(text));
+        }
+        return paths.size() < zones.size();
+    });
+    if (paths.size() < zones.size()) {
+        throw std::out_of_range("the world has no zone number " + std::to_string(zones[paths.size()]));
+    }
+    return paths;
+}
+
 std::vector<std::size_t> zones_named(const Environment& world, std::string_view path) {
     // For each zone on the walk's path, the places in `path` where a prefix of it ends that names
     // that zone (several only when ids hold "/" or "[").

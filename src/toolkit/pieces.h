@@ -36,6 +36,9 @@ std::vector<std::size_t> accepting_zones(const Environment& world, const Tray& t
 // zone share followed by its place among them from 1 ("hall/room[2]").
 std::string zone_path(const Environment& world, std::size_t zone);
 
+// The paths of `zones` (ascending zone numbers), all found in one walk of the world.
+std::vector<std::string> zone_paths(const Environment& world, const std::vector<std::size_t>& zones);
+
 // The zones whose path is `path` (none, one, or several when ids hold "/" or "[").
 std::vector<std::size_t> zones_named(const Environment& world, std::string_view path);
 

@@ -74,9 +74,7 @@ std::vector<std::string> Session::accepting() const {
     require_loaded("naming the zones that accept pieces");
     // The numbers are the loaded world's, before any frame: paths are taken from a fresh copy.
     const Level level = read_level(level_text_);
-    std::vector<std::string> paths;
-    for (std::size_t zone : accepting_zones(*level.world, level.tray)) paths.push_back(zone_path(*level.world, zone));
-    return paths;
+    return zone_paths(*level.world, accepting_zones(*level.world, level.tray));
 }
 
 void Session::place(const std::vector<std::string>& zones) {

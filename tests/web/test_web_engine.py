@@ -238,6 +238,34 @@ def test_depth_refusals_name_the_document_they_refuse(web_engine, tmp_path):
     assert node["error"] == results["step"]
 
 
+def named_paths(world: dict) -> list:
+    """Every zone's path in preorder: ids from the root joined by "/", an id that several sub-zones
+    of one zone share followed by its place among them from 1."""
+    out, stack = [], [(world, str(world["id"]))]
+    while stack:
+        zone, path = stack.pop()
+        out.append(path)
+        subs = zone.get("sub_environments", [])
+        ids = [sub["id"] for sub in subs]
+        kids = [(sub, f"{path}/{sub['id']}" + (f"[{ids[:i + 1].count(sub['id'])}]" if ids.count(sub["id"]) > 1 else ""))
+                for i, sub in enumerate(subs)]
+        stack.extend(reversed(kids))
+    return out
+
+
+def test_every_zone_of_a_level_without_accepting_zones_accepts_pieces_by_its_path():
+    """A level that names no accepting zones: accepting() names every zone, in preorder, by its
+    path, over random worlds (ids shared among siblings) and a world of 20,000 zones."""
+    wide = {"id": "root", "sub_environments": [{"id": f"z{i % 7}", "sub_environments": [{"id": "x"}, {"id": "x"}]}
+                                               for i in range(6667)]}
+    worlds = [random_level(seed)["world"] for seed in range(60)] + [wide]
+    for world in worlds:
+        session = orv_session.Session()
+        session.load(json.dumps({"format": 1, "world": world}).encode())
+        assert session.accepting() == named_paths(world)
+    assert any("[2]" in path for world in worlds[:-1] for path in named_paths(world))
+
+
 def test_calls_before_any_level_say_so(web_engine):
     NODE = needs_node()
     script = ("require(process.argv[1])().then(e => { const out = [];"
