@@ -136,8 +136,11 @@ def test_html_pages_get_the_parsed_reports(tmp_path, monkeypatch, capsys):
             document = json.dumps(self.reports[-1] if self.reports else self.start)
             self.reports.append(json.loads(orv_session.apply_changes(document, changes)))
 
+        def judged(self, session):
+            self.verdict = session.verdict()
+
         def write(self, path, title):
-            calls.append((self.start, self.reports, path, title, self.verdict.as_dict()))
+            calls.append((self.start, self.reports, path, title, self.verdict))
 
     fake = types.ModuleType("orv.viewer")
     fake.Recorder = Recorder
