@@ -267,6 +267,41 @@ def test_hostile_records_and_changes_neither_crash_nor_mislead(browser, tmp_path
     assert [e for e in browser.get_log("browser") if e["level"] in ("SEVERE", "WARNING")] == []
 
 
+ODD = [  # changes that fit the report before them but leave something that is not a zone, and the ids drawn
+    ([{"op": "replace", "path": "/sub_environments/0", "value": 7}], ["root", "undefined"]),
+    ([{"op": "replace", "path": "/charges", "value": "abc"}, {"op": "add", "path": "/sub_environments/-", "value": None},
+      {"op": "add", "path": "/sub_environments/-", "value": {"id": "t"}}], ["root", "undefined", "undefined", "t"]),
+    ([{"op": "replace", "path": "/id", "value": {"x": 1}}, {"op": "add", "path": "/agents/-", "value": [1, 2]},
+      {"op": "add", "path": "/sub_environments/2/charges", "value": [None, 3, {"magnitude": "x"}]}],
+     ["[object Object]", "undefined", "undefined", "t"]),
+    ([{"op": "replace", "path": "", "value": [1, 2]}], []),
+    ([{"op": "replace", "path": "", "value": {"id": "back", "sub_environments": [{"id": "s"}]}}], ["back", "s"]),
+]
+
+
+@needs_browser
+def test_changes_that_leave_no_zone_are_drawn_without_harm(browser, tmp_path):
+    """Changes that fit but put a number, null or a list where a zone, its charges or its agents
+    belong: each frame draws what it can, forward and back, and the page logs no error."""
+    start = {"id": "root", "charges": [], "agents": [], "is_time_frozen": False,
+             "sub_environments": [{"id": "s", "charges": [], "agents": [], "is_time_frozen": False, "sub_environments": []}]}
+    frames = [{"changes": changes, "record": {"action": "cast", "zone": [0], "index": 0}, "told": ["odd", ""]}
+              for changes, _ in ODD]
+    page = tmp_path / "odd.html"
+    page.write_text(viewer.page({"start": start, "frames": frames, "verdict": None}), encoding="utf-8")
+    browser.get_log("browser")
+    browser.get(page.as_uri())
+    ids = "return [...document.querySelectorAll('[data-testid=zone]')].map(z => z.dataset.zoneId)"
+    assert browser.execute_script(ids) == ["root", "s"]
+    for pos, (_, drawn) in enumerate(ODD, 1):
+        ActionChains(browser).send_keys(Keys.ARROW_RIGHT).perform()
+        assert (browser.execute_script(SNAPSHOT_JS)["pos"], browser.execute_script(ids)) == (pos, drawn)
+    for pos in reversed(range(len(ODD))):
+        ActionChains(browser).send_keys(Keys.ARROW_LEFT).perform()
+        assert browser.execute_script(ids) == (ODD[pos - 1][1] if pos else ["root", "s"])
+    assert [e for e in browser.get_log("browser") if e["level"] in ("SEVERE", "WARNING")] == []
+
+
 @needs_browser
 def test_deep_and_wide_worlds_keep_their_shape(browser, tmp_path):
     """600 nested zones (past the HTML parser's nesting limit) and 300 siblings."""
