@@ -183,9 +183,9 @@ EMSCRIPTEN_KEEPALIVE const char* orv_web_accepting() {
     return text_call([] {
         const orv::Session& run = session();
         nlohmann::json zones = nlohmann::json::array();
-        for (std::size_t zone : orv::accepting_zones(run.root(), run.tray())) {
-            zones.push_back({{"path", orv::zone_path(run.root(), zone)}, {"zone", zone}});
-        }
+        const std::vector<std::size_t> accepting = orv::accepting_zones(run.root(), run.tray());
+        const std::vector<std::string> paths = orv::zone_paths(run.root(), accepting);  // in one walk
+        for (std::size_t i = 0; i < accepting.size(); ++i) zones.push_back({{"path", paths[i]}, {"zone", accepting[i]}});
         return zones.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     });
 }

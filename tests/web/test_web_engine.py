@@ -253,17 +253,29 @@ def named_paths(world: dict) -> list:
     return out
 
 
-def test_every_zone_of_a_level_without_accepting_zones_accepts_pieces_by_its_path():
+def test_every_zone_of_a_level_without_accepting_zones_accepts_pieces_by_its_path(web_engine, tmp_path):
     """A level that names no accepting zones: accepting() names every zone, in preorder, by its
-    path, over random worlds (ids shared among siblings) and a world of 20,000 zones."""
+    path, in the module and in the web engine, over random worlds (ids shared among siblings) and a
+    world of 20,000 zones."""
     wide = {"id": "root", "sub_environments": [{"id": f"z{i % 7}", "sub_environments": [{"id": "x"}, {"id": "x"}]}
                                                for i in range(6667)]}
     worlds = [random_level(seed)["world"] for seed in range(60)] + [wide]
-    for world in worlds:
+    texts = [json.dumps({"format": 1, "world": world}) for world in worlds]
+    for world, text in zip(worlds, texts):
         session = orv_session.Session()
-        session.load(json.dumps({"format": 1, "world": world}).encode())
+        session.load(text.encode())
         assert session.accepting() == named_paths(world)
     assert any("[2]" in path for world in worlds[:-1] for path in named_paths(world))
+    source = tmp_path / "levels.json"
+    source.write_text(json.dumps(texts), encoding="utf-8")
+    script = ("require(process.argv[1])().then(e => { const out = [];"
+              "for (const text of JSON.parse(require('fs').readFileSync(process.argv[2], 'utf8'))) {"
+              "  e.load(text); out.push(e.accepting()); }"
+              "console.log(JSON.stringify(out)); });")
+    done = subprocess.run([needs_node(), "-e", script, str(web_engine), str(source)], capture_output=True, text=True,
+                          check=True, env=node_env(), timeout=600)
+    assert json.loads(done.stdout) == [[{"path": path, "zone": i} for i, path in enumerate(named_paths(world))]
+                                       for world in worlds]
 
 
 def test_calls_before_any_level_say_so(web_engine):
