@@ -1113,8 +1113,8 @@
 
     // For scripts that drive the page: pick by the narration's zone path, "door/hearth", then
     // ":charge:N" or ":agent:N" (N from 1) for one of its charges or agents.
-    window.orvStudio.select = function (spec) {
-      var m = /^(.*?)(?::(charge|agent):([1-9][0-9]*))?$/.exec(String(spec)), path = findZone(level(), m[1]);
+    window.orvStudio.select = function (where) {
+      var m = /^(.*?)(?::(charge|agent):([1-9][0-9]*))?$/.exec(String(where)), path = findZone(level(), m[1]);
       var picked = path && { path: path, list: m[2] ? m[2] + "s" : null, index: m[3] ? Number(m[3]) - 1 : 0 };
       if (!picked || !valid(picked)) return false;
       select(picked, true);
