@@ -239,7 +239,7 @@
   // A zone's box holds its own parts (head, charges, agents) and then its sub-zones' box, which
   // holds them in chunks of CHUNK boxes (up to twice as many once zones come back): a zone that
   // changes size lays out its chunk again, not every sibling it has.
-  var SUBS = 3, CHUNK = 100;
+  var SUBS = 3, CHUNK = 50;
   // The zone each drawn box shows.
   var shown = new WeakMap();
 
