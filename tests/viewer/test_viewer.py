@@ -268,6 +268,8 @@ def test_hostile_records_and_changes_neither_crash_nor_mislead(browser, tmp_path
 
 
 ODD = [  # changes that fit the report before them but leave something that is not a zone, and the ids drawn
+    ([{"op": "add", "path": "/charges/-", "value": {"magnitude": 2, "polarity": "negative"}}], ["root", "s"]),
+    ([{"op": "replace", "path": "/charges/0/magnitude", "value": 9}], ["root", "s"]),  # a charge changed in place
     ([{"op": "replace", "path": "/sub_environments/0", "value": 7}], ["root", "undefined"]),
     ([{"op": "replace", "path": "/charges", "value": "abc"}, {"op": "add", "path": "/sub_environments/-", "value": None},
       {"op": "add", "path": "/sub_environments/-", "value": {"id": "t"}}], ["root", "undefined", "undefined", "t"]),
@@ -296,6 +298,8 @@ def test_changes_that_leave_no_zone_are_drawn_without_harm(browser, tmp_path):
     for pos, (_, drawn) in enumerate(ODD, 1):
         ActionChains(browser).send_keys(Keys.ARROW_RIGHT).perform()
         assert (browser.execute_script(SNAPSHOT_JS)["pos"], browser.execute_script(ids)) == (pos, drawn)
+        if pos <= 2:  # the charge added, then changed where it stands
+            assert browser.execute_script(SNAPSHOT_JS)["zones"][0]["charges"] == [{1: "\u22122", 2: "\u22129"}[pos]]
     for pos in reversed(range(len(ODD))):
         ActionChains(browser).send_keys(Keys.ARROW_LEFT).perform()
         assert browser.execute_script(ids) == (ODD[pos - 1][1] if pos else ["root", "s"])

@@ -240,8 +240,8 @@
   // holds them in chunks of CHUNK boxes (up to twice as many once zones come back): a zone that
   // changes size lays out its chunk again, not every sibling it has.
   var SUBS = 3, CHUNK = 50;
-  // The zone each drawn box shows.
-  var shown = new WeakMap();
+  // The zone each drawn box shows, and the charge each charge token shows.
+  var shown = new WeakMap(), shownCharge = new WeakMap();
 
   // The box of sub-zone `k` of the zone box `node`; null when there is none.
   function subAt(node, k) {
@@ -291,9 +291,31 @@
     return node;
   }
 
+  // Draws a zone's charges into its row, the new ones marked as `hit` says. The tokens at the
+  // start that show the same charges as before, marked alike, are kept (a charge added at the end
+  // costs one token), unless `again` says that a charge may have changed in place.
+  function fillCharges(row, list, hit, again) {
+    var kids = row.children, keep = 0;
+    function fresh(i) { return !!(hit && hit.fresh && i >= hit.from); }
+    if (!again) {
+      while (keep < kids.length && keep < list.length && shownCharge.get(kids[keep]) === list[keep] &&
+             kids[keep].hasAttribute("data-fresh") === fresh(keep)) keep++;
+    }
+    if (!keep) row.replaceChildren();
+    while (kids.length > keep) row.removeChild(row.lastChild);
+    var tokens = document.createDocumentFragment();
+    for (var i = keep; i < list.length; i++) {
+      var token = chargeNode(list[i]);
+      shownCharge.set(token, list[i]);
+      if (fresh(i)) { token.className += " fresh"; token.setAttribute("data-fresh", "true"); }
+      tokens.appendChild(token);
+    }
+    row.appendChild(tokens);
+  }
+
   // Draws a zone's own parts into its box, marked as `hit` says when the frame acted there; its
-  // sub-zones are left as they are.
-  function fillZone(node, zone, hit) {
+  // sub-zones are left as they are. `again`: a charge may have changed in place.
+  function fillZone(node, zone, hit, again) {
     zone = record(zone);
     shown.set(node, zone);
     var frozen = zone.is_time_frozen === true;
@@ -306,12 +328,6 @@
     var head = document.createDocumentFragment();
     head.appendChild(el("span", "zone-id", zone.id));
     if (frozen) head.appendChild(el("span", "frozen-tag", "\u2744 frozen"));
-    var charges = document.createDocumentFragment(), list = listOf(zone.charges);
-    for (var i = 0; i < list.length; i++) {
-      var token = chargeNode(list[i]);
-      if (hit && hit.fresh && i >= hit.from) { token.className += " fresh"; token.setAttribute("data-fresh", "true"); }
-      charges.appendChild(token);
-    }
     var agents = document.createDocumentFragment(), alist = listOf(zone.agents);
     for (var j = 0; j < alist.length; j++) agents.appendChild(agentNode(alist[j], false));
     if (hit && hit.agent) agents.appendChild(agentNode(hit.agent, true));
@@ -323,7 +339,7 @@
     }
     var parts = node.children;
     parts[0].replaceChildren(head);
-    parts[1].replaceChildren(charges);
+    fillCharges(parts[1], listOf(zone.charges), hit, again);
     parts[2].replaceChildren(agents);
   }
 
@@ -410,7 +426,7 @@
   // hit) with the world after it and the frame's mark. A change that this cannot follow, or a
   // patch that failed (done(world, hit, true)), draws the world whole.
   Drawing.prototype.follow = function () {
-    var self = this, dirty = new Set(), moved = new Map(), whole = !this.root;
+    var self = this, dirty = new Set(), deep = new Set(), moved = new Map(), whole = !this.root;
     function steps(tokens) {
       // The zone that the tokens lead to and what follows it: [steps, rest].
       var out = [], i = 0;
@@ -437,6 +453,7 @@
           whole = true;  // a list of sub-zones or a zone replaced whole
         } else {
           dirty.add(node);  // its charges, agents, id or freeze flag
+          if (rest[0] === "charges" && rest.length > 2) deep.add(node);  // inside a charge
         }
       },
       done: function (world, hit, failed) {
@@ -450,7 +467,7 @@
         var target = hit ? self.box(hit.steps) : null;
         if (target) dirty.add(target);
         dirty.forEach(function (node) {
-          if (self.stage.contains(node)) fillZone(node, shown.get(node), node === target ? hit : null);
+          if (self.stage.contains(node)) fillZone(node, shown.get(node), node === target ? hit : null, deep.has(node));
         });
         self.marked = target;
       }
