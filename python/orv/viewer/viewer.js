@@ -179,10 +179,10 @@
       if (each) each(op, tokens, index, inserted);
       return null;
     }
-    function shown(value) { return value === undefined ? "nothing" : JSON.stringify(value); }
+    function quoted(value) { return value === undefined ? "nothing" : JSON.stringify(value); }
     for (var i = 0; i < patch.length; i++) {
       var op = record(patch[i]), kind = op.op, path = op.path, fault = null;
-      if (op !== patch[i]) fault = "expected an operation object, found " + shown(patch[i]);
+      if (op !== patch[i]) fault = "expected an operation object, found " + quoted(patch[i]);
       else if (kind !== "add" && kind !== "remove" && kind !== "replace") fault = "expected add, remove or replace";
       else if (typeof path !== "string" || (path !== "" && path[0] !== "/")) fault = "expected a JSON pointer";
       else if (kind !== "remove" && !has(op, "value")) fault = "expected a value";
@@ -195,7 +195,7 @@
         // Undone in reverse, the operations before this one leave the world as it was given.
         var back = applyChanges(root, undo.reverse(), null, true);
         root = back.world;
-        throw new Error("operation " + (i + 1) + (op === patch[i] ? " (" + shown(kind) + " at " + shown(path) + ")" : "") +
+        throw new Error("operation " + (i + 1) + (op === patch[i] ? " (" + quoted(kind) + " at " + quoted(path) + ")" : "") +
                         ": " + fault);
       }
     }
@@ -226,7 +226,8 @@
     var charges = listOf(zone.charges), path = seen.steps.map(function (i) { return "/" + i; }).join("");
     if (seen.action === "cast") {
       var old = seen.charges, keep = 0;
-      while (keep < old.length && keep < charges.length && JSON.stringify(old[keep]) === JSON.stringify(charges[keep])) keep++;
+      while (keep < old.length && keep < charges.length &&
+             (old[keep] === charges[keep] || JSON.stringify(old[keep]) === JSON.stringify(charges[keep]))) keep++;
       return { action: "cast", steps: seen.steps, path: path, agent: seen.item, fresh: charges.length - keep, from: keep };
     }
     // The folded zone's one charge joins the end of its parent's.
