@@ -57,9 +57,11 @@ def test_repaired_wheel_installs_and_every_part_works(tmp_path):
     page = tmp_path / "studio.html"
     plain = {k: v for k, v in os.environ.items() if k != studio.ENGINE_ENV}
     run(env / "bin" / "orv", "studio", "3", "--html", page, cwd=tmp_path, env=plain)
+    solution = json.loads(run(env / "bin" / "orv", "solve", "3", "--json", cwd=tmp_path))["shortest"]["zones"]
     driver = viewer.launch_browser(tmp_path / "profile")
     try:
         studio.open_page(driver, page)
+        driver.execute_script("window.orvPlay.place(arguments[0])", solution)  # the pieces where the solver puts them
         for _ in range(200):
             shown = driver.execute_script("window.orvStudio.step(); return window.orvStudio.verdict()")
             if shown["status"] not in ("ready", "running"):
