@@ -30,4 +30,15 @@ struct FrameRecord {
     std::vector<bool> flipped_to;
 };
 
+// The action as the faces name it: "cast", "fold", "finish", or null for NONE.
+inline const char* action_word(FrameRecord::Action action) {
+    switch (action) {
+        case FrameRecord::Action::CAST: return "cast";
+        case FrameRecord::Action::FOLD: return "fold";
+        case FrameRecord::Action::FINISH: return "finish";
+        case FrameRecord::Action::NONE: break;
+    }
+    return nullptr;
+}
+
 }  // namespace orv

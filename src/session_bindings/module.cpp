@@ -44,19 +44,9 @@ std::string text_of(const py::handle& value, const char* argument) {
 
 py::object optional_path(const orv::ZonePath& path) { return py::cast(path); }
 
-const char* action_word(orv::FrameRecord::Action action) {
-    switch (action) {
-        case orv::FrameRecord::Action::CAST: return "cast";
-        case orv::FrameRecord::Action::FOLD: return "fold";
-        case orv::FrameRecord::Action::FINISH: return "finish";
-        case orv::FrameRecord::Action::NONE: break;
-    }
-    return nullptr;
-}
-
 py::dict record_dict(const orv::FrameRecord& record) {
     py::dict out;
-    const char* action = action_word(record.action);
+    const char* action = orv::action_word(record.action);
     out["action"] = action ? py::object(py::str(action)) : py::object(py::none());
     out["zone"] = optional_path(record.zone);
     out["index"] = record.index;

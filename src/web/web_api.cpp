@@ -59,16 +59,6 @@ const char* text_call(Call call) {
     return guarded([&] { return hand_out(call()); }, static_cast<const char*>(nullptr));
 }
 
-const char* action_word(orv::FrameRecord::Action action) {
-    switch (action) {
-        case orv::FrameRecord::Action::CAST: return "cast";
-        case orv::FrameRecord::Action::FOLD: return "fold";
-        case orv::FrameRecord::Action::FINISH: return "finish";
-        case orv::FrameRecord::Action::NONE: break;
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 extern "C" {
@@ -96,7 +86,7 @@ EMSCRIPTEN_KEEPALIVE const char* orv_web_step_changes() {
 EMSCRIPTEN_KEEPALIVE const char* orv_web_record() {
     return text_call([] {
         const orv::FrameRecord& record = session().record();
-        const char* action = action_word(record.action);
+        const char* action = orv::action_word(record.action);
         nlohmann::json document = {{"action", action ? nlohmann::json(action) : nlohmann::json()},
                                    {"zone", record.zone},
                                    {"index", record.index},
