@@ -28,6 +28,15 @@ struct FrameRecord {
     // The flag each of them flipped to, in the same order. (Paths hold in the world before the
     // frame's cast or fold, which may have carried a flipped zone off or moved it up a place.)
     std::vector<bool> flipped_to;
+
+    // Back to a record of no frame, keeping the room of its lists.
+    void clear() {
+        action = Action::NONE;
+        zone.clear();
+        index = 0;
+        flipped.clear();
+        flipped_to.clear();
+    }
 };
 
 // The action as the faces name it: "cast", "fold", "finish", or null for NONE.

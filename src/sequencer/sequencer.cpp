@@ -85,11 +85,7 @@ void NarrativeSequencer::restart(std::shared_ptr<Environment> env) {
     current_frame = 0;
     is_finished = false;
     last_event.reset();
-    last_record.action = FrameRecord::Action::NONE;
-    last_record.zone.clear();
-    last_record.index = 0;
-    last_record.flipped.clear();
-    last_record.flipped_to.clear();
+    last_record.clear();
     report_text_size = 0;
 }
 
@@ -106,11 +102,7 @@ NarrativeSequencer::Outcome NarrativeSequencer::write_next_frame(TextWriter& out
 
 NarrativeSequencer::Outcome NarrativeSequencer::advance(bool reporting) {
     last_event.reset();
-    last_record.action = FrameRecord::Action::NONE;
-    last_record.zone.clear();
-    last_record.index = 0;
-    last_record.flipped.clear();
-    last_record.flipped_to.clear();
+    last_record.clear();
     if (current_frame >= max_frames) {
         is_finished = true;
         return {ORV_FRAME_EVENT_ERROR, "Max frame limit reached. Infinite loop detected."};
