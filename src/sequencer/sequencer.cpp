@@ -3,6 +3,8 @@
 #include "sequencer/sequencer.h"
 
 #include <algorithm>
+#include <functional>
+#include <utility>
 #include <stdexcept>
 #include <string_view>
 
@@ -30,6 +32,8 @@ std::string joined(std::initializer_list<std::string_view> parts) {
 
 // Most agents offered the turn that a frame sorts by insertion.
 constexpr std::size_t kInsertionSorted = 32;
+// Most priorities among them that a frame counts out rather than sorts.
+constexpr std::size_t kFewPriorities = 16;
 
 using WalkStep = ZoneWalkStep;
 
@@ -119,18 +123,7 @@ NarrativeSequencer::Outcome NarrativeSequencer::advance(bool reporting) {
     std::vector<Candidate>& candidates = candidates_;
     candidates.clear();
     collect_agents(root, candidates);
-    // Stable, so agents of equal priority keep their collection order on every platform. A few
-    // agents are sorted in place, many with the library's merge sort.
-    const auto before = [](const Candidate& a, const Candidate& b) { return a.first->priority > b.first->priority; };
-    if (candidates.size() <= kInsertionSorted) {
-        for (std::size_t i = 1; i < candidates.size(); ++i) {
-            for (std::size_t j = i; j > 0 && before(candidates[j], candidates[j - 1]); --j) {
-                std::swap(candidates[j], candidates[j - 1]);
-            }
-        }
-    } else {
-        std::stable_sort(candidates.begin(), candidates.end(), before);
-    }
+    order_candidates();
 
     bool someone_cast = false;
     for (const auto& [agent, zone] : candidates) {
@@ -150,8 +143,10 @@ NarrativeSequencer::Outcome NarrativeSequencer::advance(bool reporting) {
         last_record.zone = first_place(root, zone, walk_);
         last_record.index = index;
         last_record.action = FrameRecord::Action::CAST;
-        last_event = FrameEvent{agent->name, agent->visual_id, ORV_FRAME_EVENT_CAST_SPELL,
-                                joined({agent->name, " executed operation in ", zone->id})};
+        if (tells_events) {
+            last_event = FrameEvent{agent->name, agent->visual_id, ORV_FRAME_EVENT_CAST_SPELL,
+                                    joined({agent->name, " executed operation in ", zone->id})};
+        }
         someone_cast = true;
         break;
     }
@@ -159,11 +154,50 @@ NarrativeSequencer::Outcome NarrativeSequencer::advance(bool reporting) {
     if (!someone_cast && !check_and_collapse(root)) {
         is_finished = true;
         last_record.action = FrameRecord::Action::FINISH;
-        last_event = FrameEvent{"System", "N/A", ORV_FRAME_EVENT_FINISHED, "Equation Resolved."};
+        if (tells_events) last_event = FrameEvent{"System", "N/A", ORV_FRAME_EVENT_FINISHED, "Equation Resolved."};
     }
     // The agents offered the turn, the one that cast among them, live no longer than the frame.
     candidates.clear();
-    return {is_finished ? ORV_FRAME_EVENT_FINISHED : ORV_FRAME_EVENT_RUNNING, last_event->description};
+    return {is_finished ? ORV_FRAME_EVENT_FINISHED : ORV_FRAME_EVENT_RUNNING,
+            last_event ? last_event->description : std::string()};
+}
+
+void NarrativeSequencer::order_candidates() {
+    std::vector<Candidate>& list = candidates_;
+    const auto before = [](const Candidate& a, const Candidate& b) { return a.first->priority > b.first->priority; };
+    if (list.size() <= kInsertionSorted) {
+        for (std::size_t i = 1; i < list.size(); ++i) {
+            for (std::size_t j = i; j > 0 && before(list[j], list[j - 1]); --j) std::swap(list[j], list[j - 1]);
+        }
+        return;
+    }
+    // Each kind has its own priority, so a long list holds few of them: it is counted out by priority
+    // into the second list (stable, in linear time, with no room taken), else merge sorted.
+    std::int32_t levels[kFewPriorities];
+    std::size_t starts[kFewPriorities];
+    std::size_t count = 0;
+    const auto level_of = [&](std::int32_t priority) {
+        std::size_t at = 0;
+        while (at < count && levels[at] != priority) ++at;
+        return at;
+    };
+    for (const Candidate& candidate : list) {
+        const std::int32_t priority = candidate.first->priority;
+        if (level_of(priority) < count) continue;
+        if (count == kFewPriorities) {
+            std::stable_sort(list.begin(), list.end(), before);
+            return;
+        }
+        levels[count++] = priority;
+    }
+    std::sort(levels, levels + count, std::greater<>());
+    std::fill(starts, starts + count, 0);
+    for (const Candidate& candidate : list) ++starts[level_of(candidate.first->priority)];
+    for (std::size_t at = 0, start = 0; at < count; ++at) start += std::exchange(starts[at], start);
+    ordered_.resize(list.size());
+    for (Candidate& candidate : list) ordered_[starts[level_of(candidate.first->priority)]++] = std::move(candidate);
+    list.swap(ordered_);
+    ordered_.clear();
 }
 
 void NarrativeSequencer::update_freeze_states(Environment* env) {

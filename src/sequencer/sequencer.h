@@ -78,6 +78,9 @@ public:
     std::int32_t current_frame = 0;
     std::int32_t max_frames = 1000;
     bool is_finished = false;
+    // Whether frames write their event (last_event, and the message of their outcome). A caller that
+    // follows many runs through last_record alone turns it off; the frames are the same but for that.
+    bool tells_events = true;
     std::optional<FrameEvent> last_event;
     // What the last frame did and where (paths from the root). It is written after the frame's
     // change and before its event, so a frame that fails part way may leave it partly filled.
@@ -96,9 +99,14 @@ private:
     // charge, and the slack covers a little growth.
     std::size_t expected_report_size() const { return report_text_size + report_text_size / 16 + 256; }
 
-    // Room that the frames reuse: the stack of the tree walks and the agents offered the turn.
+    // Puts the agents offered the turn in descending order of priority, equals in collection order.
+    void order_candidates();
+
+    // Room that the frames reuse: the stack of the tree walks, the agents offered the turn and the
+    // list that ordering them fills.
     std::vector<ZoneWalkStep> walk_;
     std::vector<Candidate> candidates_;
+    std::vector<Candidate> ordered_;
 };
 
 }  // namespace orv

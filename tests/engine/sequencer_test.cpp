@@ -1,6 +1,8 @@
 // The frame loop: who is offered the turn, freezing and folding of zones, frame outcomes and report text.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <stdexcept>
 
 #include "agents/arithmetic.h"
@@ -10,6 +12,8 @@
 #include "agents/unary.h"
 #include "model/json_text.h"
 #include "sequencer/sequencer.h"
+#include "toolkit/kinds.h"
+#include "toolkit/pieces.h"
 
 namespace orv {
 namespace {
@@ -69,6 +73,64 @@ TEST(Sequencer, EqualPrioritiesKeepCollectionOrderAcrossZones) {
         acted.push_back(sequencer.NextFrame()["meta"]["last_event"]["visual_id"]);
     }
     EXPECT_EQ(acted, expected);
+}
+
+// The agent a frame should let act: every candidate in a stable priority order, each tried on a copy
+// of its zone's charges by a copy of itself, the first that casts.
+std::shared_ptr<MagicianAgent> expected_caster(NarrativeSequencer& sequencer) {
+    sequencer.update_freeze_states(sequencer.root_environment.get());
+    std::vector<Candidate> list;
+    sequencer.collect_agents(sequencer.root_environment.get(), list);
+    std::stable_sort(list.begin(), list.end(),
+                     [](const Candidate& a, const Candidate& b) { return a.first->priority > b.first->priority; });
+    for (const auto& [agent, zone] : list) {
+        std::vector<Charge> charges = zone->charges;
+        if (copy_agent(*agent)->CastSpell(charges)) return agent;
+    }
+    return nullptr;
+}
+
+TEST(Sequencer, LongListsActInTheOrderOfAStablePrioritySort) {
+    // Crowds of every kind over a few zones, with the kinds' own priorities (few, counted out) or
+    // with up to 60 priorities of their own (sorted), run to the end; the same runs without events.
+    std::mt19937 random(7);
+    const auto& kinds = agent_kinds();
+    int casts = 0;
+    for (int world = 0; world < 60; ++world) {
+        const int spread = world % 3 == 0 ? 60 : 0;
+        auto root = zone("R", {}, {"r"});
+        for (int z = 0; z < 4; ++z) {
+            auto sub = zone("z" + std::to_string(z), {}, {"a", "b", "c"});
+            sub->add_charge(Charge(static_cast<double>(random() % 9) - 4, ChargePolarity::NEGATIVE, "n"));
+            for (int a = 0; a < 12; ++a) {
+                const AgentKind& kind = kinds[random() % kinds.size()];
+                auto agent = kind.make("v" + std::to_string(z) + "_" + std::to_string(a), random() % 7, ">=");
+                if (spread) agent->priority = static_cast<std::int32_t>(random() % spread);
+                sub->add_magician(agent);
+            }
+            root->add_environment(sub);
+        }
+        NarrativeSequencer sequencer(root);
+        sequencer.tells_events = world % 2 == 0;
+        while (!sequencer.is_finished) {
+            const std::shared_ptr<MagicianAgent> expected = expected_caster(sequencer);
+            const std::int32_t before = sequencer.current_frame;
+            const std::string status = sequencer.run_frame().status;
+            ASSERT_EQ(sequencer.current_frame, before + 1);
+            if (sequencer.last_record.action != FrameRecord::Action::CAST) {
+                ASSERT_EQ(expected, nullptr) << "world " << world << " frame " << sequencer.current_frame;
+                continue;
+            }
+            ASSERT_NE(expected, nullptr) << "world " << world << " frame " << sequencer.current_frame;
+            EXPECT_EQ(expected->state, AgentState::ACTIVE) << "world " << world;
+            EXPECT_EQ(sequencer.last_event.has_value(), sequencer.tells_events);
+            if (sequencer.last_event) {
+                EXPECT_EQ(sequencer.last_event->visual_id, expected->visual_id);
+            }
+            ++casts;
+        }
+    }
+    EXPECT_GT(casts, 1000);
 }
 
 TEST(Sequencer, ZonesCollapseFromTheBottomUpOnePerFrame) {
