@@ -3,7 +3,8 @@
 // For each file it prints the placements, runs a second and microseconds a run, and what reading the
 // level and planning the search cost once.
 //
-// Usage: solver_runs PUZZLE.json...   (bench/solver.py writes the campaign's puzzles and runs it)
+// Usage: solver_runs [--runs N] PUZZLE.json...   (bench/solver.py writes the campaign's puzzles and
+// runs it; with --runs, each file is searched until N runs are done, for counting instructions)
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -25,7 +26,13 @@ double cpu_s() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
+    int first = 1;
+    std::uint64_t fixed = 0;
+    if (argc > 2 && std::string(argv[1]) == "--runs") {
+        fixed = std::stoull(argv[2]);
+        first = 3;
+    }
+    for (int i = first; i < argc; ++i) {
         std::ifstream file(argv[i], std::ios::binary);
         std::stringstream text;
         text << file.rdbuf();
@@ -38,7 +45,7 @@ int main(int argc, char** argv) {
         std::uint64_t runs = 0;
         start = cpu_s();
         double took = 0;
-        while (took < 1.0) {
+        while (fixed ? runs < fixed : took < 1.0) {
             runs += solver.solve(options).tried;
             took = cpu_s() - start;
         }

@@ -29,14 +29,33 @@ struct FrameRecord {
     // frame's cast or fold, which may have carried a flipped zone off or moved it up a place.)
     std::vector<bool> flipped_to;
 
-    // Back to a record of no frame, keeping the room of its lists.
+    // Back to a record of no frame, keeping the room of its lists (the paths' too, for add_flip).
     void clear() {
         action = Action::NONE;
         zone.clear();
         index = 0;
-        flipped.clear();
+        while (!flipped.empty()) {
+            spare_.push_back(std::move(flipped.back()));
+            flipped.pop_back();
+        }
         flipped_to.clear();
     }
+
+    // Notes one more zone that flipped, to `to`; returns its path, empty, for the caller to fill.
+    ZonePath& add_flip(bool to) {
+        flipped_to.push_back(to);
+        if (spare_.empty()) {
+            flipped.emplace_back();
+        } else {
+            flipped.push_back(std::move(spare_.back()));
+            spare_.pop_back();
+        }
+        flipped.back().clear();
+        return flipped.back();
+    }
+
+private:
+    std::vector<ZonePath> spare_;  // paths' room from earlier frames
 };
 
 // The action as the faces name it: "cast", "fold", "finish", or null for NONE.

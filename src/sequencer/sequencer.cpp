@@ -57,24 +57,20 @@ void walk_post_order(Environment* root, std::vector<WalkStep>& path, Visit visit
     }
 }
 
-// The place of the zone whose steps (without the zone's own) are `path`.
-ZonePath place_of(const std::vector<WalkStep>& path) {
-    ZonePath place;
-    place.reserve(path.size());
-    for (const WalkStep& step : path) place.push_back(step.next - 1);
-    return place;
+// Writes into `place` the place of the zone whose steps (without the zone's own) are `path`.
+void place_of(const std::vector<WalkStep>& path, ZonePath& place) {
+    place.resize(path.size());
+    for (std::size_t i = 0; i < path.size(); ++i) place[i] = path[i].next - 1;
 }
 
-// The first place of `zone` in post-order, which is where the frame loop first offers the turn to
-// its agents.
-ZonePath first_place(Environment* root, const Environment* zone, std::vector<WalkStep>& path) {
-    ZonePath place;
+// Writes into `place` the first place of `zone` in post-order, which is where the frame loop first
+// offers the turn to its agents.
+void first_place(Environment* root, const Environment* zone, std::vector<WalkStep>& path, ZonePath& place) {
     walk_post_order(root, path, [&](Environment* visited, const std::vector<WalkStep>& path) {
         if (visited != zone) return false;
-        place = place_of(path);
+        place_of(path, place);
         return true;
     });
-    return place;
 }
 
 }  // namespace
@@ -119,10 +115,9 @@ NarrativeSequencer::Outcome NarrativeSequencer::advance(bool reporting) {
     ++current_frame;
 
     Environment* root = root_environment.get();
-    update_freeze_states(root);
     std::vector<Candidate>& candidates = candidates_;
     candidates.clear();
-    collect_agents(root, candidates);
+    freeze_and_collect(root, &candidates);
     order_candidates();
 
     bool someone_cast = false;
@@ -140,7 +135,7 @@ NarrativeSequencer::Outcome NarrativeSequencer::advance(bool reporting) {
         const std::size_t index = static_cast<std::size_t>(held - agents.begin());
         if (held != agents.end()) agents.erase(held);
         // The action is noted last, so that a record cut short by running out of memory says NONE.
-        last_record.zone = first_place(root, zone, walk_);
+        first_place(root, zone, walk_, last_record.zone);
         last_record.index = index;
         last_record.action = FrameRecord::Action::CAST;
         if (tells_events) {
@@ -200,14 +195,18 @@ void NarrativeSequencer::order_candidates() {
     ordered_.clear();
 }
 
-void NarrativeSequencer::update_freeze_states(Environment* env) {
-    walk_post_order(env, walk_, [this](Environment* zone, const std::vector<WalkStep>& path) {
+void NarrativeSequencer::update_freeze_states(Environment* env) { freeze_and_collect(env, nullptr); }
+
+void NarrativeSequencer::freeze_and_collect(Environment* env, std::vector<Candidate>* out) {
+    walk_post_order(env, walk_, [&](Environment* zone, const std::vector<WalkStep>& path) {
         bool frozen = false;
         for (const auto& sub : zone->sub_environments) frozen = frozen || unsettled(*sub);
         if (zone->is_time_frozen != frozen) {
             zone->is_time_frozen = frozen;
-            last_record.flipped.push_back(place_of(path));
-            last_record.flipped_to.push_back(frozen);
+            place_of(path, last_record.add_flip(frozen));
+        }
+        if (out && !frozen) {
+            for (const auto& agent : zone->agents) out->emplace_back(agent, zone);
         }
         return false;
     });
@@ -239,14 +238,17 @@ bool NarrativeSequencer::check_and_collapse(Environment* env) {
 
         Environment* parent = path.back().zone;
         const std::size_t place = path.back().next - 1;
-        std::shared_ptr<Environment> folded = parent->sub_environments[place];  // alive until the event is written
-        FrameEvent event{"Chronomancer", joined({"shield_", folded->id}), ORV_FRAME_EVENT_COLLAPSE_ZONE,
-                         joined({"Zone ", folded->id, " has resolved and merged."})};
-        parent->charges.push_back(folded->charges.front());
+        std::optional<FrameEvent> event;  // written before the fold, which the event then cannot fail
+        if (tells_events) {
+            const std::string& id = parent->sub_environments[place]->id;
+            event = FrameEvent{"Chronomancer", joined({"shield_", id}), ORV_FRAME_EVENT_COLLAPSE_ZONE,
+                               joined({"Zone ", id, " has resolved and merged."})};
+        }
+        parent->charges.push_back(zone->charges.front());
         parent->touch_charges();
         parent->remove_sub_environment(place);
         path.pop_back();
-        last_record.zone = place_of(path);
+        place_of(path, last_record.zone);
         last_record.index = place;
         last_record.action = FrameRecord::Action::FOLD;
         last_event = std::move(event);

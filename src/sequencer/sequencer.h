@@ -99,6 +99,9 @@ private:
     // charge, and the slack covers a little growth.
     std::size_t expected_report_size() const { return report_text_size + report_text_size / 16 + 256; }
 
+    // update_freeze_states, and when `out` is given collect_agents, in one walk: a zone's flag
+    // depends only on its sub-zones' agents and charges, so it is final when the walk reaches it.
+    void freeze_and_collect(Environment* env, std::vector<Candidate>* out);
     // Puts the agents offered the turn in descending order of priority, equals in collection order.
     void order_candidates();
 

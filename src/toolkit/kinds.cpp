@@ -17,6 +17,11 @@ std::shared_ptr<MagicianAgent> plain(std::string visual_id, double, const std::s
     return std::make_shared<Agent>(std::move(visual_id));
 }
 
+template <typename Agent>
+void copy_as(MagicianAgent& into, const MagicianAgent& from) {
+    static_cast<Agent&>(into) = static_cast<const Agent&>(from);
+}
+
 std::shared_ptr<MagicianAgent> equals(std::string visual_id, double target, const std::string&) {
     return std::make_shared<EqualsGate>(std::move(visual_id), target);
 }
@@ -27,24 +32,27 @@ std::shared_ptr<MagicianAgent> judge(std::string visual_id, double target, const
 
 std::vector<AgentKind> make_table() {
     std::vector<AgentKind> kinds = {
-        {"plus", "PlusMagician", "add_plus_magician", false, false, plain<PlusMagician>},
-        {"minus", "MinusMagician", "add_minus_magician", false, false, plain<MinusMagician>},
-        {"multiply", "MultiplyMagician", "add_multiply_magician", false, false, plain<MultiplyMagician>},
-        {"divide", "DivideMagician", "add_divide_magician", false, false, plain<DivideMagician>},
-        {"power", "PowerSorcerer", "add_power_sorcerer", false, false, plain<PowerSorcerer>},
-        {"root", "RootMagician", "add_root_magician", false, false, plain<RootMagician>},
-        {"abs", "AbsMagician", "add_abs_magician", false, false, plain<AbsMagician>},
-        {"factorial", "FactorialMagician", "add_factorial_magician", false, false, plain<FactorialMagician>},
-        {"modulo", "ModuloMagician", "add_modulo_magician", false, false, plain<ModuloMagician>},
-        {"log", "LogMagician", "add_log_magician", false, false, plain<LogMagician>},
-        {"chronomancer", "Chronomancer", "add_chronomancer", false, false, plain<Chronomancer>},
-        {"equals", "EqualsGate", "add_equals_gate", true, false, equals},
-        {"judge", "InequalityGate", "add_inequality_gate", true, true, judge},
+        {"plus", "PlusMagician", "add_plus_magician", false, false, plain<PlusMagician>, copy_as<PlusMagician>},
+        {"minus", "MinusMagician", "add_minus_magician", false, false, plain<MinusMagician>, copy_as<MinusMagician>},
+        {"multiply", "MultiplyMagician", "add_multiply_magician", false, false, plain<MultiplyMagician>,
+         copy_as<MultiplyMagician>},
+        {"divide", "DivideMagician", "add_divide_magician", false, false, plain<DivideMagician>, copy_as<DivideMagician>},
+        {"power", "PowerSorcerer", "add_power_sorcerer", false, false, plain<PowerSorcerer>, copy_as<PowerSorcerer>},
+        {"root", "RootMagician", "add_root_magician", false, false, plain<RootMagician>, copy_as<RootMagician>},
+        {"abs", "AbsMagician", "add_abs_magician", false, false, plain<AbsMagician>, copy_as<AbsMagician>},
+        {"factorial", "FactorialMagician", "add_factorial_magician", false, false, plain<FactorialMagician>,
+         copy_as<FactorialMagician>},
+        {"modulo", "ModuloMagician", "add_modulo_magician", false, false, plain<ModuloMagician>, copy_as<ModuloMagician>},
+        {"log", "LogMagician", "add_log_magician", false, false, plain<LogMagician>, copy_as<LogMagician>},
+        {"chronomancer", "Chronomancer", "add_chronomancer", false, false, plain<Chronomancer>, copy_as<Chronomancer>},
+        {"equals", "EqualsGate", "add_equals_gate", true, false, equals, copy_as<EqualsGate>},
+        {"judge", "InequalityGate", "add_inequality_gate", true, true, judge, copy_as<InequalityGate>},
     };
     for (AgentKind& kind : kinds) {
         const auto sample = kind.make("", 0.0, "<");
         kind.name = sample->name;
         kind.priority = sample->priority;
+        kind.type = &typeid(*sample);
     }
     return kinds;
 }
@@ -64,6 +72,12 @@ const AgentKind* find_kind(std::string_view kind_or_name) {
 }
 
 const AgentKind* kind_of(const MagicianAgent& agent) {
+    // The kind built of the agent's very class first (the same class seen from another library
+    // has another type_info): it is that kind unless the agent's name was changed.
+    const std::type_info* type = &typeid(agent);
+    for (const AgentKind& kind : agent_kinds()) {
+        if (type == kind.type && agent.name == kind.name) return &kind;
+    }
     for (const AgentKind& kind : agent_kinds()) {
         if (agent.name == kind.name) return &kind;
     }

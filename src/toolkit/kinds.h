@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include <typeinfo>
+
 #include "model/agent.h"
 
 namespace orv {
@@ -20,8 +22,12 @@ struct AgentKind {
     bool takes_rule = false;  // the Judge: a target and a rule text
     // Builds one; `target` and `rule` are read by the kinds that take them.
     std::shared_ptr<MagicianAgent> (*make)(std::string visual_id, double target, const std::string& rule) = nullptr;
+    // Makes `into`, an agent of this kind, again what `from`, another of this kind, is: for a caller
+    // that runs one world many times and puts back the agents that acted without making them anew.
+    void (*copy)(MagicianAgent& into, const MagicianAgent& from) = nullptr;
+    const std::type_info* type = nullptr;  // the class of the agents `make` builds
     // Read from an agent that `make` built, so that they stand only in the agent classes.
-    std::string name;  // the display name reports write: "Plus Magician"
+    std::string name{};  // the display name reports write: "Plus Magician"
     int priority = 0;
 };
 

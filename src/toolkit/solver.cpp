@@ -46,11 +46,14 @@ struct Solver::Plan {
         double target = 0.0;
         std::string rule;
 
+        std::shared_ptr<const MagicianAgent> made;  // one as it is made, which the workers' agents copy
+
         explicit Agent(const MagicianAgent& live) : kind(kind_of(live)), visual_id(live.visual_id) {
             if (kind == nullptr) throw std::invalid_argument("the agent \"" + live.name + "\" is of no known kind");
             target = target_of(live).value_or(0.0);
             const char* text = rule_of(live);
             rule = text ? text : "";
+            made = kind->make(visual_id, target, rule);
         }
         std::shared_ptr<MagicianAgent> make() const { return kind->make(visual_id, target, rule); }
         // Whether both build the same agent (NaN targets alike, -0.0 apart as level files write it).
@@ -200,11 +203,11 @@ struct Solver::Plan {
 
 // ---------------------------------------------------------------- a worker's world
 
-// One worker's world, built once from the plan and put back as the plan has it before each run, so
-// that a run allocates only for what it changed. Its zones and agents are those of no other worker.
-// An agent whose spell never took effect is as it was made (a spell that does not take effect
-// changes nothing, and the frame puts the agent back to dormant), so only the agents that acted are
-// made again; every other part of a zone is set to the plan's.
+// One worker's world, built once from the plan and put back as the plan has it before each run:
+// only what the last run changed is set again, and nothing is allocated. Its zones and agents are
+// those of no other worker. An agent whose spell never took effect is as it was made (a spell that
+// does not take effect changes nothing, and the frame puts the agent back to dormant), so only the
+// agents that acted are copied back from the plan's.
 class Solver::World {
 public:
     // The world of a placement (`digits`: each piece's place in the accepting zones), as the level
@@ -216,16 +219,30 @@ public:
                 agents_.emplace_back(zone.agents.size());
             }
             pieces_.resize(plan.pieces.size());
+            generations_.assign(zones_.size(), ~std::uint64_t{0});
         }
         for (std::size_t i = 0; i < zones_.size(); ++i) {
             const Plan::Zone& plan_zone = plan.zones[i];
             std::vector<std::shared_ptr<MagicianAgent>>& own = agents_[i];
             for (std::size_t a = 0; a < own.size(); ++a) renew(own[a], plan_zone.agents[a]);
             Environment& zone = *zones_[i];
-            zone.charges.assign(plan_zone.charges.begin(), plan_zone.charges.end());
-            zone.agents.assign(own.begin(), own.end());
-            zone.sub_environments.clear();
-            for (std::size_t sub : plan_zone.subs) zone.sub_environments.push_back(zones_[sub]);
+            // A run changes a zone's charges only by a cast or a fold, which mark them changed, and
+            // its sub-zones only by folds, which take some out; its agents go back to its own.
+            if (zone.charges_generation != generations_[i]) {
+                zone.charges.assign(plan_zone.charges.begin(), plan_zone.charges.end());
+                zone.touch_charges();
+                generations_[i] = zone.charges_generation;
+            }
+            if (!std::equal(own.begin(), own.end(), zone.agents.begin(), zone.agents.begin() + std::min(own.size(), zone.agents.size())) ||
+                zone.agents.size() < own.size()) {
+                zone.agents.assign(own.begin(), own.end());
+            } else {
+                zone.agents.resize(own.size());
+            }
+            if (zone.sub_environments.size() != plan_zone.subs.size()) {
+                zone.sub_environments.clear();
+                for (std::size_t sub : plan_zone.subs) zone.sub_environments.push_back(zones_[sub]);
+            }
             zone.places = i == 0 ? 0 : 1;  // each zone but the root is held by its parent alone
             zone.is_time_frozen = plan_zone.frozen;
         }
@@ -237,14 +254,20 @@ public:
     }
 
 private:
-    // Makes the agent anew when there is none yet or when it acted in the last run.
+    // Makes the agent when there is none yet, and makes it again as it was made when it acted in the
+    // last run (in place: nothing reads the last run's agents any more).
     static void renew(std::shared_ptr<MagicianAgent>& agent, const Plan::Agent& plan) {
-        if (!agent || agent->state != AgentState::DORMANT) agent = plan.make();
+        if (!agent) {
+            agent = plan.make();
+        } else if (agent->state != AgentState::DORMANT) {
+            plan.kind->copy(*agent, *plan.made);
+        }
     }
 
     std::vector<std::shared_ptr<Environment>> zones_;                   // in preorder
     std::vector<std::vector<std::shared_ptr<MagicianAgent>>> agents_;  // each zone's own
     std::vector<std::shared_ptr<MagicianAgent>> pieces_;
+    std::vector<std::uint64_t> generations_;  // each zone's charges_generation when its charges were last set
 };
 
 // ---------------------------------------------------------------- the search
@@ -320,6 +343,7 @@ struct Solver::Search {
                     judge->restart(*root);
                 } else {
                     sequencer.emplace(root);
+                    sequencer->tells_events = false;  // the judge follows the frame records alone
                     judge.emplace(*root);
                 }
                 std::int32_t frames = 0;
@@ -341,11 +365,8 @@ struct Solver::Search {
 
     // Runs the world to its end, judged frame by frame; whether it is solved, and in how many frames.
     static bool solves(NarrativeSequencer& sequencer, Judge& judge, std::int32_t& frames) {
-        for (;;) {
-            const NarrativeSequencer::Outcome outcome = sequencer.run_frame();
-            judge.follow_untold(sequencer, outcome.status);
-            if (outcome.status == ORV_FRAME_EVENT_FINISHED || outcome.status == ORV_FRAME_EVENT_ERROR) break;
-        }
+        // A frame that finishes the run or reaches the frame limit leaves the sequencer finished.
+        while (!sequencer.is_finished) judge.follow_untold(sequencer, sequencer.run_frame().status);
         frames = sequencer.current_frame;
         return judge.solved();
     }

@@ -90,13 +90,17 @@ struct Judge::State {
 
         // Makes the zone as new for another mirror, its id and lists keeping their room.
         void renew() {
-            Zone fresh;
-            fresh.id.swap(id);
-            fresh.subs.swap(subs);
-            fresh.agents.swap(agents);
-            fresh.subs.clear();
-            fresh.agents.clear();
-            *this = std::move(fresh);
+            id.clear();
+            live = nullptr;
+            parent = nullptr;
+            subs.clear();
+            agents.clear();
+            frozen = false;
+            gates = 0;
+            total = 0.0;
+            charges = 0;
+            since = 0;
+            turn.reset();
         }
     };
 
@@ -104,9 +108,9 @@ struct Judge::State {
     std::vector<Zone> zones;  // every zone mirrored since the last (re)build, in preorder
     Zone* root = nullptr;
     std::size_t in_world = 0;  // zones of the mirror, the root included
-    std::unordered_set<std::string> duplicates;  // ids that more than one zone had when it was built
     std::int32_t frames = 0;
-    std::string status = ORV_FRAME_EVENT_RUNNING;
+    // How the run stands after its last frame: its report's status, as far as a verdict tells it.
+    enum class Ending { RUNNING, FINISHED, LIMIT } ending = Ending::RUNNING;
     std::int32_t limit = 0;        // the frame limit, once a run has stopped at it
     std::int32_t last_check = -1;  // the last frame that offered every unfrozen gate the turn
     std::vector<std::string> unknown;  // what a saved run leaves untold
@@ -114,12 +118,35 @@ struct Judge::State {
     std::vector<Zone*> flipped;        // room for the zones a frame flips
     // Room for the walks of build, kept for the next build.
     std::vector<const Environment*> pending;
-    std::vector<const std::string*> ids;
     std::vector<std::pair<const Environment*, Zone*>> stack;
+    // Ids that more than one zone had when the mirror was built, found when a name first needs them
+    // (a judge of many runs that names nothing never sorts them), with the room of that search.
+    mutable std::unordered_set<std::string> duplicates;
+    mutable bool duplicates_found = true;
+    mutable std::vector<const std::string*> ids;
+    mutable std::vector<const Zone*> walk;  // room for the walks of the mirror
+
+    const std::unordered_set<std::string>& duplicate_ids() const {
+        if (duplicates_found) return duplicates;
+        ids.clear();
+        for (const Zone& zone : zones) ids.push_back(&zone.id);
+        std::sort(ids.begin(), ids.end(), [](const std::string* a, const std::string* b) { return *a < *b; });
+        for (std::size_t i = 1; i < ids.size(); ++i) {
+            if (*ids[i] == *ids[i - 1]) duplicates.insert(*ids[i]);
+        }
+        duplicates_found = true;
+        return duplicates;
+    }
+
+    static Ending ending_of(const std::string& status) {
+        if (status == ORV_FRAME_EVENT_FINISHED) return Ending::FINISHED;
+        return status == ORV_FRAME_EVENT_ERROR ? Ending::LIMIT : Ending::RUNNING;
+    }
 
     // Mirrors `live` from scratch; turns count from frame `since` on. The zones of an earlier mirror
     // are used again (their lists keep their room).
     void build(const Environment& live, std::int32_t since) {
+        duplicate_ids();  // those of an earlier mirror still count
         world = &live;
         // The zones are counted first: the mirror's zones point at each other, so their list never grows.
         std::size_t count = 0;
@@ -131,7 +158,6 @@ struct Judge::State {
             for (const auto& sub : env->sub_environments) pending.push_back(sub.get());
         }
         zones.resize(count);
-        ids.clear();
         std::size_t used = 0;
         stack.assign(1, {&live, nullptr});
         while (!stack.empty()) {
@@ -144,7 +170,6 @@ struct Judge::State {
             zone.parent = parent;
             zone.frozen = env->is_time_frozen;
             zone.since = since;
-            ids.push_back(&env->id);
             zone.agents.reserve(env->agents.size());
             for (const auto& agent : env->agents) zone.agents.push_back(mirror(agent));
             for (const Agent& agent : zone.agents) zone.gates += agent.gate ? 1 : 0;
@@ -154,10 +179,7 @@ struct Judge::State {
                 stack.emplace_back(it->get(), &zone);
             }
         }
-        std::sort(ids.begin(), ids.end(), [](const std::string* a, const std::string* b) { return *a < *b; });
-        for (std::size_t i = 1; i < ids.size(); ++i) {
-            if (*ids[i] == *ids[i - 1]) duplicates.insert(*ids[i]);
-        }
+        duplicates_found = false;
         root = &zones.front();
         in_world = zones.size();
     }
@@ -211,7 +233,7 @@ struct Judge::State {
     // The zone's id when no other zone had it, else the ids of its path joined by "/", with the place
     // among same-id siblings ("r/b[2]") where there are several.
     std::string name(const Zone& zone) const {
-        if (!duplicates.count(zone.id)) return zone.id;
+        if (!duplicate_ids().count(zone.id)) return zone.id;
         std::vector<std::string> parts;
         for (const Zone* node = &zone; node; node = node->parent) {
             std::string part = node->id;
@@ -234,7 +256,8 @@ struct Judge::State {
     // Calls visit(zone) for the zones of the mirror in preorder, the root first; stops when it returns false.
     template <typename Visit>
     void preorder(Visit visit) const {
-        std::vector<const Zone*> stack{root};
+        std::vector<const Zone*>& stack = walk;
+        stack.assign(1, root);
         while (!stack.empty()) {
             const Zone* zone = stack.back();
             stack.pop_back();
@@ -250,7 +273,8 @@ struct Judge::State {
                                                      : " when zone " + name(folded) + " folded into " + name(into) +
                                                            " at frame " + std::to_string(frame);
         std::size_t gone = 0;
-        std::vector<const Zone*> stack{&folded};
+        std::vector<const Zone*>& stack = walk;
+        stack.assign(1, &folded);
         while (!stack.empty()) {
             const Zone* zone = stack.back();
             stack.pop_back();
@@ -314,16 +338,16 @@ struct Judge::State {
 
     // The words of a frame that ran nothing: the run had stopped at the limit or was over.
     Told idle_frame() const {
-        std::string words = status == ORV_FRAME_EVENT_ERROR
+        std::string words = ending == Ending::LIMIT
                                 ? "the frame limit (" + grouped(static_cast<std::size_t>(limit)) + " frames) is reached"
                                 : "the story is already over";
         return Told{std::move(words), charges_text(*root->live, root->id)};
     }
 
-    void ended_at(std::int32_t frame, const std::string& how, std::int32_t frame_limit) {
+    void ended_at(std::int32_t frame, const std::string& status, std::int32_t frame_limit) {
         frames = frame;
-        status = how;
-        if (status == ORV_FRAME_EVENT_ERROR) limit = frame_limit;
+        ending = ending_of(status);
+        if (ending == Ending::LIMIT) limit = frame_limit;
     }
 };
 
@@ -338,6 +362,7 @@ void Judge::restart(const Environment& world) {
     fresh.pending.swap(s.pending);
     fresh.ids.swap(s.ids);
     fresh.stack.swap(s.stack);
+    fresh.walk.swap(s.walk);
     s = std::move(fresh);
     s.build(world, 0);
 }
@@ -412,7 +437,7 @@ Told Judge::take(const NarrativeSequencer& sequencer, const std::string& status,
             return Told{"zone " + folded_name + " folded into " + into, charges_text(*place->live, into)};
         }
         case Action::FINISH:
-            if (status != ORV_FRAME_EVENT_ERROR) s.last_check = frame;
+            if (s.ending != State::Ending::LIMIT) s.last_check = frame;
             if (!tell) return {};
             return Told{"nothing is left to cast or fold", charges_text(*s.root->live, s.name(*s.root))};
         case Action::NONE:
@@ -452,7 +477,7 @@ Verdict Judge::verdict() const {
     const State& s = *state_;
     Verdict verdict;
     verdict.frames = s.frames;
-    if (s.status == ORV_FRAME_EVENT_ERROR) {
+    if (s.ending == State::Ending::LIMIT) {
         verdict.kind = "limit";
         verdict.reasons.push_back("the engine stops every run at " + grouped(static_cast<std::size_t>(s.limit)) +
                                   " frames");
@@ -468,7 +493,7 @@ Verdict Judge::verdict() const {
         verdict.reasons.push_back(counted(left, "zone") + " still to fold" + (left ? ": " + shown : ""));
         return verdict;
     }
-    if (s.status != ORV_FRAME_EVENT_FINISHED) {
+    if (s.ending != State::Ending::FINISHED) {
         verdict.kind = "paused";
         return verdict;
     }
@@ -492,7 +517,7 @@ Verdict Judge::verdict() const {
 bool Judge::solved() const {
     // The verdict's reasons, each only as the question whether there is one.
     const State& s = *state_;
-    if (s.status != ORV_FRAME_EVENT_FINISHED || !s.unknown.empty() || !s.carried.empty()) return false;
+    if (s.ending != State::Ending::FINISHED || !s.unknown.empty() || !s.carried.empty()) return false;
     bool clear = true;
     s.preorder([&](const State::Zone& zone) {
         for (const State::Agent& agent : zone.agents) clear = clear && !agent.gate;
