@@ -2,7 +2,12 @@
 runs driven from Python through orv_engine and json.loads; the time of an exhaustive search of 7
 pieces in 8 zones (2,097,152 placements) on every core; and the memory over that search.
 
-    .venv/bin/python bench/solver.py [--quick]
+    bash scripts/bench.sh --build-only && .venv/bin/python bench/solver.py [--quick]
+
+Two figures for the solver: a call of orv_session.solve for each search, as `orv solve` makes it
+(reading the level and planning the search weigh on puzzles of a few placements), and the runs
+alone: each search repeated by the C++ program bench/solver_runs.cpp (build/bench-phases), the
+level read once. Without that program the second figure is left out.
 
 Two sets of the campaign's worlds: the bundled puzzles as they ship (2 to 27 placements each, so a
 call of the solver, which reads the level, weighs on each run), and for each bundled level a puzzle
@@ -16,7 +21,9 @@ from __future__ import annotations
 
 import json
 import os
+import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -28,6 +35,7 @@ from orv.levels import KIND_BY_NAME, bundled_levels  # noqa: E402
 
 POLARITY = {"positive": orv_engine.POSITIVE, "negative": orv_engine.NEGATIVE, "neutral": orv_engine.NEUTRAL}
 QUICK = "--quick" in sys.argv
+RUNS_ALONE = Path(__file__).resolve().parents[1] / "build" / "bench-phases" / "solver_runs"
 
 
 def number(value) -> float:
@@ -109,6 +117,20 @@ def solver_runs(text: bytes, seconds: float) -> tuple[int, float]:
     return runs, time.perf_counter() - start
 
 
+def runs_alone(texts: list[bytes]) -> list[float] | None:
+    """Runs a second of each puzzle's search, repeated with the level read once (bench/solver_runs)."""
+    if not RUNS_ALONE.exists():
+        return None
+    with tempfile.TemporaryDirectory(prefix="orv-bench-") as tmp:
+        files = []
+        for number, text in enumerate(texts):
+            files.append(Path(tmp) / f"{number}.json")
+            files[-1].write_bytes(text)
+        done = subprocess.run([str(RUNS_ALONE), "--seconds", "0.3" if QUICK else "1", *map(str, files)],
+                              capture_output=True, text=True, check=True)
+    return [float(line.split()[2]) for line in done.stdout.splitlines()]
+
+
 def resident_mib() -> float:
     with open("/proc/self/status", encoding="ascii") as status:
         for line in status:
@@ -143,19 +165,28 @@ def campaign(everything: bool) -> None:
     total_py = total_c = 0.0
     runs_py = runs_c = frames_py = 0
     title = "every agent in the tray" if everything else "the puzzles as they ship"
-    print(f"{title:<26} {'placements':>10} {'frames/run':>10} {'solver runs/s':>14} {'Python runs/s':>14} {'ratio':>6}")
+    rows, texts = [], []
     for level_file in bundled_levels():
         puzzle, pieces, paths = puzzle_of(level_file, everything)
         text = json.dumps(puzzle).encode()
+        texts.append(text)
         placements = len(paths) ** len(pieces)
         c_runs, c_time = solver_runs(text, 0.3 if QUICK else 1.5)
         p_runs, p_frames, p_time = python_runs(puzzle, pieces, paths, 100 if QUICK else 600)
         runs_c, total_c, runs_py, total_py = runs_c + c_runs, total_c + c_time, runs_py + p_runs, total_py + p_time
         frames_py += p_frames
-        print(f"{level_file.name[:-5]:<26} {placements:>10,} {p_frames / p_runs:>10.1f} {c_runs / c_time:>14,.0f} "
-              f"{p_runs / p_time:>14,.0f} {(c_runs / c_time) / (p_runs / p_time):>5.0f}x")
+        rows.append((level_file.name[:-5], placements, p_frames / p_runs, c_runs / c_time, p_runs / p_time, p_runs))
+    alone = runs_alone(texts) or [float("nan")] * len(rows)
+    print(f"{title:<26} {'placements':>10} {'frames/run':>10} {'solver runs/s':>14} {'runs alone/s':>13} "
+          f"{'Python runs/s':>14} {'ratio':>6} {'alone':>6}")
+    for (name, placements, frames, c_rate, p_rate, _), a_rate in zip(rows, alone):
+        print(f"{name:<26} {placements:>10,} {frames:>10.1f} {c_rate:>14,.0f} {a_rate:>13,.0f} {p_rate:>14,.0f} "
+              f"{c_rate / p_rate:>5.0f}x {a_rate / p_rate:>5.0f}x")
+    # The runs alone over the campaign: Python's runs of every level, each at its level's rate.
+    a_time = sum(row[5] / rate for row, rate in zip(rows, alone))
     print(f"{'campaign (one core each)':<26} {'':>10} {frames_py / runs_py:>10.1f} {runs_c / total_c:>14,.0f} "
-          f"{runs_py / total_py:>14,.0f} {(runs_c / total_c) / (runs_py / total_py):>5.0f}x")
+          f"{runs_py / a_time:>13,.0f} {runs_py / total_py:>14,.0f} {(runs_c / total_c) / (runs_py / total_py):>5.0f}x "
+          f"{total_py / a_time:>5.0f}x")
 
 
 def main() -> int:

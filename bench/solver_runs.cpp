@@ -3,8 +3,9 @@
 // For each file it prints the placements, runs a second and microseconds a run, and what reading the
 // level and planning the search cost once.
 //
-// Usage: solver_runs [--runs N] PUZZLE.json...   (bench/solver.py writes the campaign's puzzles and
-// runs it; with --runs, each file is searched until N runs are done, for counting instructions)
+// Usage: solver_runs [--runs N | --seconds S] PUZZLE.json...   (bench/solver.py writes the
+// campaign's puzzles and runs it; --runs searches each file until N runs are done, for counting
+// instructions; --seconds sets the CPU time for each file, 1 by default)
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -28,10 +29,9 @@ double cpu_s() {
 int main(int argc, char** argv) {
     int first = 1;
     std::uint64_t fixed = 0;
-    if (argc > 2 && std::string(argv[1]) == "--runs") {
-        fixed = std::stoull(argv[2]);
-        first = 3;
-    }
+    double seconds = 1.0;
+    if (argc > 2 && std::string(argv[1]) == "--runs") fixed = std::stoull(argv[2]), first = 3;
+    if (argc > 2 && std::string(argv[1]) == "--seconds") seconds = std::stod(argv[2]), first = 3;
     for (int i = first; i < argc; ++i) {
         std::ifstream file(argv[i], std::ios::binary);
         std::stringstream text;
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
         std::uint64_t runs = 0;
         start = cpu_s();
         double took = 0;
-        while (fixed ? runs < fixed : took < 1.0) {
+        while (fixed ? runs < fixed : took < seconds) {
             runs += solver.solve(options).tried;
             took = cpu_s() - start;
         }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <stdexcept>
+#include <string_view>
 #include <unordered_set>
 #include <utility>
 
@@ -138,7 +139,7 @@ struct Judge::State {
         return duplicates;
     }
 
-    static Ending ending_of(const std::string& status) {
+    static Ending ending_of(std::string_view status) {
         if (status == ORV_FRAME_EVENT_FINISHED) return Ending::FINISHED;
         return status == ORV_FRAME_EVENT_ERROR ? Ending::LIMIT : Ending::RUNNING;
     }
