@@ -362,6 +362,9 @@ def main(argv: list[str] | None = None) -> int:
     except BrokenPipeError:  # standard error closed by its reader
         sys.stderr.close()
         return 1
+    except KeyboardInterrupt:  # Ctrl-C: one line, and the status a shell gives an interrupted command
+        print("orv: interrupted", file=sys.stderr)
+        return 130
     if out.failure():
         print(f"orv: {out.failure()}", file=sys.stderr)
         return 2

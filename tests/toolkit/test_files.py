@@ -62,7 +62,7 @@ def test_a_dash_reads_standard_input(tmp_path):
 
 @pytest.mark.parametrize("how, status, said", [
     ("SIGTERM", -signal.SIGTERM, ""),
-    ("Ctrl-C", -signal.SIGINT, "KeyboardInterrupt"),
+    ("Ctrl-C", 130, "orv: interrupted\n"),
     ("file too large", 2, "orv: --save {target}: cannot write the level (File too large)\n"),
     ("nothing", 0, "Saved the world after frame 11 to {target}.\n"),
 ])
