@@ -88,7 +88,8 @@ class Session:
         """
     def verdict(self) -> dict:
         """
-        How the run stands: {verdict: solved, unsolved, limit or paused, frames, reasons}.
+        How the run stands: {verdict: solved, unsolved, limit or paused, word: as a status shows it
+        (SOLVED, UNSOLVED, FRAME LIMIT, PAUSED), frames, reasons}.
         """
     def world(self) -> str:
         """

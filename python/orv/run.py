@@ -17,6 +17,7 @@ class Verdict:
     kind: str  # "solved", "unsolved", "limit" or "paused"
     frames: int
     reasons: list[str]
+    word: str = ""  # as a status shows it: "SOLVED", "UNSOLVED", "FRAME LIMIT", "PAUSED"
 
     @property
     def solved(self) -> bool:
@@ -27,7 +28,7 @@ class Verdict:
 
     @classmethod
     def of(cls, verdict: dict) -> "Verdict":
-        return cls(verdict["verdict"], verdict["frames"], list(verdict["reasons"]))
+        return cls(verdict["verdict"], verdict["frames"], list(verdict["reasons"]), verdict["word"])
 
 
 @dataclass
@@ -115,5 +116,4 @@ def check_lines(verdict: Verdict, label: str, style=lambda kind, text: text) -> 
     s = "" if n == 1 else "s"
     if verdict.solved:
         return [f"{label}: {style('good', 'solved')} in {n} frame{s}"]
-    word = {"unsolved": "UNSOLVED", "limit": "FRAME LIMIT"}.get(verdict.kind, verdict.kind.upper())
-    return verdict_lines(verdict, f"{label}: {style('bad', word)} after {n} frame{s}:")
+    return verdict_lines(verdict, f"{label}: {style('bad', verdict.word)} after {n} frame{s}:")

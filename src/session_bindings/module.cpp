@@ -57,6 +57,7 @@ py::dict record_dict(const orv::FrameRecord& record) {
 py::dict verdict_dict(const orv::Verdict& verdict) {
     py::dict out;
     out["verdict"] = verdict.kind;
+    out["word"] = orv::verdict_word(verdict.kind);
     out["frames"] = verdict.frames;
     out["reasons"] = py::cast(verdict.reasons);
     return out;
@@ -229,7 +230,8 @@ PYBIND11_MODULE(orv_session, m) {
         py::arg("report"),
         "Follows the next report of a saved run; False when it does not follow from the one before.");
     session.def("verdict", [](const orv::Session& self) { return verdict_dict(self.verdict()); },
-                "How the run stands: {verdict: solved, unsolved, limit or paused, frames, reasons}.");
+                "How the run stands: {verdict: solved, unsolved, limit or paused, word: as a status shows it\n"
+                "(SOLVED, UNSOLVED, FRAME LIMIT, PAUSED), frames, reasons}.");
     session.def("summary_lines", [](const orv::Session& self) {
         return orv::summary_lines(self.verdict(), self.root_name());
     }, "The closing lines of a narrated run.");

@@ -530,6 +530,13 @@ bool Judge::solved() const {
 
 std::string Judge::zone_name(const ZonePath& path) const { return state_->name(*state_->at(path)); }
 
+const char* verdict_word(const std::string& kind) {
+    if (kind == "solved") return "SOLVED";
+    if (kind == "unsolved") return "UNSOLVED";
+    if (kind == "limit") return "FRAME LIMIT";
+    return kind == "paused" ? "PAUSED" : "";
+}
+
 std::string number_text(double value) {
     if (std::isnan(value)) return "nan";
     if (std::isinf(value)) return value > 0 ? "inf" : "-inf";

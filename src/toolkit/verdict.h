@@ -69,6 +69,9 @@ private:
     std::unique_ptr<State> state_;
 };
 
+// The verdict as a status shows it: "SOLVED", "UNSOLVED", "FRAME LIMIT", "PAUSED" ("" for another kind).
+const char* verdict_word(const std::string& kind);
+
 // Texts of the narration that do not depend on a run's history.
 // A magnitude or total as people write it: 3, 2.5, 1e+20, inf, -inf, nan.
 std::string number_text(double value);

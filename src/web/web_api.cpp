@@ -104,11 +104,13 @@ EMSCRIPTEN_KEEPALIVE const char* orv_web_told() {
     });
 }
 
-// How the run stands: {"verdict", "frames", "reasons"}.
+// How the run stands: {"verdict", "word", "frames", "reasons"}.
 EMSCRIPTEN_KEEPALIVE const char* orv_web_verdict() {
     return text_call([] {
         const orv::Verdict verdict = session().verdict();
-        return nlohmann::json{{"verdict", verdict.kind}, {"frames", verdict.frames}, {"reasons", verdict.reasons}}.dump(
+        return nlohmann::json{{"verdict", verdict.kind}, {"word", orv::verdict_word(verdict.kind)},
+                              {"frames", verdict.frames}, {"reasons", verdict.reasons}}
+            .dump(
             -1, ' ', false, nlohmann::json::error_handler_t::replace);
     });
 }

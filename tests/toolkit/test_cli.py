@@ -150,7 +150,7 @@ def test_html_pages_get_the_parsed_reports(tmp_path, monkeypatch, capsys):
     Path(run).write_text(golden("01_first_light"))
     reports = [json.loads(line) for line in golden("01_first_light").splitlines()]
     start = load_level(find_level("01")).world()
-    solved = {"verdict": "solved", "frames": 4, "reasons": []}
+    solved = {"verdict": "solved", "word": "SOLVED", "frames": 4, "reasons": []}
     assert main(["play", "01", "--html", "a.html"]) == 0
     assert calls == [(start, reports, "a.html", "First Light", solved)]
     Path(run).write_text(golden("01_first_light").splitlines()[0] + '\nnot json\n')

@@ -97,7 +97,8 @@ def test_place_wrongly_then_hint_to_solved(browser):
     assert chosen == wrong
     expected = module_verdict(text, wrong)
     assert expected["verdict"] == "unsolved"
-    assert run_to_verdict(browser) == {"status": "unsolved", "frames": expected["frames"], "reasons": expected["reasons"]}
+    assert run_to_verdict(browser) == {"status": "unsolved", "word": "UNSOLVED", "frames": expected["frames"],
+                                       "reasons": expected["reasons"]}
 
     # Hint moves one piece a time to where the shortest solution puts it, in the engine's words.
     solution = orv_session.solve(text)["shortest"]
@@ -113,7 +114,7 @@ def test_place_wrongly_then_hint_to_solved(browser):
               for s in browser.find_elements(By.CSS_SELECTOR, "[data-testid=piece-zone]")]
     assert chosen == solution["zones"]
     assert browser.execute_script("return window.orvWorkers") == 1  # solved once, in a worker
-    assert run_to_verdict(browser) == {"status": "solved", "frames": solution["frames"], "reasons": []}
+    assert run_to_verdict(browser) == {"status": "solved", "word": "SOLVED", "frames": solution["frames"], "reasons": []}
     assert q(browser, "error").get_attribute("hidden")
 
     # Back to the tray: the engine holds the puzzle again, so the saved level keeps its pieces.

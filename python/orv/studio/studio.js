@@ -283,7 +283,7 @@
   function standing() {
     var verdict = shown() ? track.frames[shown() - 1].verdict : { verdict: "paused", frames: 0, reasons: [] };
     var status = verdict.verdict !== "paused" ? verdict.verdict : verdict.frames > 0 ? "running" : "ready";
-    return { status: status, frames: verdict.frames, reasons: verdict.reasons };
+    return { status: status, word: verdict.word, frames: verdict.frames, reasons: verdict.reasons };
   }
 
   // The verdict drawn as the replay page draws it once the run has ended, with the engine's heading.
@@ -320,8 +320,6 @@
     if (player) player.drawn();
   }
 
-  var VERDICT_WORD = { solved: "SOLVED", unsolved: "UNSOLVED", limit: "FRAME LIMIT" };
-
   // Controls that would do nothing are off (back and reset before frame 1, step once the run has
   // ended), and an ended run's status is its verdict.
   function controls() {
@@ -329,11 +327,9 @@
     ui.reset.disabled = shown() === 0;
     ui.step.disabled = ended();
     if (ended()) {
-      var word = VERDICT_WORD[standing().status];
-      if (word) {
-        ui.status.textContent = word;
-        ui.status.className = "status " + word.replace(/[^A-Z]/g, "");
-      }
+      var word = standing().word;
+      ui.status.textContent = word;
+      ui.status.className = "status " + word.replace(/[^A-Z]/g, "");
     }
   }
 

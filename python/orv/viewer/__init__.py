@@ -13,8 +13,9 @@ each FRAME is {"full": REPORT} (the first frame of a run whose start is unknown)
 PATCH}, the engine's JSON Patch from the report before it (from "start" for the first; see
 docs/changes.md), with "record", where the engine says the frame acted ({"action": "cast", "fold",
 "finish" or null, "zone": PATH, "index": I}), and "told": [WORDS, WHERE], the frame in words as the
-terminal tells it. VERDICT is what `orv check --json` prints for the run, without "level", and its
-"heading", the first of the engine's closing lines ("Solved in 4 frames: ...").
+terminal tells it. VERDICT is what `orv check --json` prints for the run, without "level", with
+its "word" as the status shows it ("SOLVED", "FRAME LIMIT") and its "heading", the first of the
+engine's closing lines ("Solved in 4 frames: ...").
 
     python -m orv.viewer [LEVEL] [--html FILE] [--screenshot PNG] [--frame N]
 
@@ -116,7 +117,8 @@ class Recorder:
     def data(self) -> dict:
         verdict = self.verdict
         return {"start": self.start, "frames": self.frames,
-                "verdict": verdict.as_dict() | {"heading": self.heading} if verdict is not None else None}
+                "verdict": verdict.as_dict() | {"word": verdict.word, "heading": self.heading}
+                if verdict is not None else None}
 
     def html(self, title: str = "") -> str:
         return page(self.data(), title)

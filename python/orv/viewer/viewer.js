@@ -587,8 +587,6 @@
     return node;
   }
 
-  var VERDICT_WORD = { solved: "SOLVED", unsolved: "UNSOLVED", limit: "FRAME LIMIT", paused: "PAUSED" };
-
   // Wires the page's controls (found by data-testid under `root`) to a decoded run.
   function mount(root, data) {
     function hook(id) { return root.querySelector('[data-testid="' + id + '"]'); }
@@ -631,7 +629,7 @@
       var told = track.frames[pos - 1].told;
       ui.root.setAttribute("data-frame-index", String(meta.frame_index));
       ui.frame.textContent = String(meta.frame_index);
-      var word = ended ? VERDICT_WORD[run.verdict.verdict] || String(run.verdict.verdict) : String(meta.status);
+      var word = String(ended ? run.verdict.word : meta.status);
       ui.status.textContent = word;
       ui.status.className = "status " + word.replace(/[^A-Z]/g, "");
       // The frame as the engine tells it; a frame it could not follow keeps its report's message.

@@ -88,6 +88,8 @@ export interface Told {
 export interface Verdict {
   /** "paused" until the run has ended; "limit" when the frame limit stopped it. */
   verdict: "solved" | "unsolved" | "limit" | "paused";
+  /** The verdict as a status shows it. */
+  word: "SOLVED" | "UNSOLVED" | "FRAME LIMIT" | "PAUSED";
   frames: number;
   /** Why it is not solved, one reason a line; [] when solved. */
   reasons: string[];
