@@ -127,7 +127,11 @@ def load_level(path) -> Level:
 
 def save_level(path, session: orv_session.Session, title: str, description: str) -> None:
     """Saves the session's world as it stands as a level file, numbers exact, whole or not at all."""
-    write_atomic(path, session.level_text(title, description))
+    try:
+        text = session.level_text(title, description)
+    except ValueError as err:  # a world the level file cannot hold as it stands
+        raise ToolkitError(f"{path}: cannot save the level: {err}") from None
+    write_atomic(path, text)
 
 
 # ---------------------------------------------------------------- the bundled campaign

@@ -1322,13 +1322,14 @@ std::string write_level(const Environment& world, const std::string& title, cons
         out.close(1, ']');
     }
     if (tray.accepts) {
+        const std::vector<std::string> paths = accepted_paths(world, *tray.accepts);
         out.key(0, key++, "accepts");
-        out.open('[', tray.accepts->empty());
-        for (std::size_t i = 0; i < tray.accepts->size(); ++i) {
+        out.open('[', paths.empty());
+        for (std::size_t i = 0; i < paths.size(); ++i) {
             out.item(1, i);
-            out.string(zone_path(world, (*tray.accepts)[i]), "a zone's path");
+            out.string(paths[i], "a zone's path");
         }
-        if (!tray.accepts->empty()) out.close(1, ']');
+        if (!paths.empty()) out.close(1, ']');
     }
     out.key(0, key, "world");
     // A zone k levels below the world is an object at nesting 1 + 2k; the walk keeps its own stack.

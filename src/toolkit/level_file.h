@@ -57,7 +57,7 @@ Level read_level(std::string_view text);
 // non-finite ones as "inf", "-inf" and "nan", so that reading the text gives the same world bit for
 // bit (but for a NaN's sign and payload). A puzzle's `tray` is written before the world, its "pieces"
 // as the world's agents and its "accepts" as zone paths of `world`. Refuses (std::invalid_argument) a
-// text that is not UTF-8.
+// text that is not UTF-8, and an accepted zone whose path names another zone too.
 std::string write_level(const Environment& world, const std::string& title, const std::string& description,
                         const Tray& tray = {});
 

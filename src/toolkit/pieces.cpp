@@ -115,6 +115,22 @@ std::vector<std::string> zone_paths(const Environment& world, const std::vector<
     return paths;
 }
 
+std::vector<std::string> accepted_paths(const Environment& world, const std::vector<std::size_t>& zones) {
+    std::vector<std::string> paths = zone_paths(world, zones);
+    bool plain = true;  // no id holds "/" or "[", so every path names one zone
+    for (const Environment* zone : zones_in_preorder(world)) {
+        plain = plain && zone->id.find_first_of("/[") == std::string::npos;
+    }
+    for (std::size_t i = 0; i < paths.size() && !plain; ++i) {
+        const std::size_t named = zones_named(world, paths[i]).size();
+        if (named == 1) continue;
+        throw std::invalid_argument("the path \"" + paths[i] + "\" of a zone that accepts pieces names " +
+                                    std::to_string(named) + " zones (ids that hold \"/\" or \"[\"), so the level "
+                                    "could not be read back: give the zone or the other one another id");
+    }
+    return paths;
+}
+
 std::vector<std::size_t> zones_named(const Environment& world, std::string_view path) {
     // For each zone on the walk's path, the places in `path` where a prefix of it ends that names
     // that zone (several only when ids hold "/" or "[").

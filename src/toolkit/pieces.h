@@ -39,6 +39,11 @@ std::string zone_path(const Environment& world, std::size_t zone);
 // The paths of `zones` (ascending zone numbers), all found in one walk of the world.
 std::vector<std::string> zone_paths(const Environment& world, const std::vector<std::size_t>& zones);
 
+// The paths of the accepting `zones` (ascending) as a level file lists them. Refuses
+// (std::invalid_argument) a path that names another zone as well (ids that hold "/" or "["), which
+// the level could not be read back with.
+std::vector<std::string> accepted_paths(const Environment& world, const std::vector<std::size_t>& zones);
+
 // The zones whose path is `path` (none, one, or several when ids hold "/" or "[").
 std::vector<std::size_t> zones_named(const Environment& world, std::string_view path);
 

@@ -261,6 +261,12 @@ TEST(LevelFile, WorldsWrittenAreReadBackBitForBit) {
     } catch (const std::invalid_argument& error) {
         EXPECT_STREQ(error.what(), "write_level: a zone's id is not UTF-8 text (the byte 0xFF at offset 6)");
     }
+    // Ids holding "/": accepted zones are written when their paths name them alone, else refused.
+    const Level puzzle = read_level(R"({"format": 1, "title": "t", "description": "", "pieces": [{"name": "plus", "visual_id": "p"}], "accepts": ["r/a/b", "r/c[1]"],
+        "world": {"id": "r", "sub_environments": [{"id": "a/b"}, {"id": "c[1]"}, {"id": "a"}]}})");
+    EXPECT_EQ(read_level(write_level(*puzzle.world, "t", "", puzzle.tray)).tray.accepts, puzzle.tray.accepts);
+    puzzle.world->sub_environments[2]->add_environment(std::make_shared<Environment>("b"));
+    EXPECT_THROW(write_level(*puzzle.world, "t", "", puzzle.tray), std::invalid_argument);
 }
 
 // Chains too deep to indent are written on one line; the deepest are read and written with no
