@@ -48,7 +48,10 @@ void walk_post_order(Environment* root, std::vector<WalkStep>& path, Visit visit
         WalkStep& top = path.back();
         if (top.next < top.zone->sub_environments.size()) {
             Environment* sub = top.zone->sub_environments[top.next++].get();
-            path.push_back({sub, 0});
+            // Written in place: a step built aside and copied in is read back before it is stored.
+            path.emplace_back();
+            path.back().zone = sub;
+            path.back().next = 0;
         } else {
             Environment* zone = top.zone;
             path.pop_back();
@@ -229,7 +232,9 @@ bool NarrativeSequencer::check_and_collapse(Environment* env) {
         WalkStep& top = path.back();
         if (top.next < top.zone->sub_environments.size()) {
             Environment* sub = top.zone->sub_environments[top.next++].get();
-            path.push_back({sub, 0});
+            path.emplace_back();
+            path.back().zone = sub;
+            path.back().next = 0;
             continue;
         }
         Environment* zone = top.zone;
