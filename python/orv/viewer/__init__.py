@@ -3,7 +3,8 @@
 A `Recorder` takes the frames of one run as they come and keeps each as the engine's changes
 from the one before, so a long run of a large world makes a small page; `render_html` and
 `write_html` do the same for a list of reports, which the engine runs again. The page is one self-contained HTML file
-(inline style and script, the run embedded as JSON, no network). Its frame 0 is the world before
+(inline style and script, the run embedded as JSON, deflated for a long run, no network; `page_data`
+reads it back). Its frame 0 is the world before
 frame 1; it draws zones as nested boxes, charges as tokens and agents as badges, highlights and
 scrolls to each frame's event, shows the verdict on the last frame, and steps through the run
 with buttons, a scrubber, the arrow keys and a play mode.
@@ -27,12 +28,14 @@ package's optional extra "screenshot" installs).
 from __future__ import annotations
 
 import argparse
+import base64
 import html
 import json
 import math
 import os
 import re
 import sys
+import zlib
 from pathlib import Path
 from typing import Any
 
@@ -159,14 +162,42 @@ def judge(reports, start=None) -> Verdict | None:
     return saved_run(reports, start).verdict if reports else None
 
 
+# Runs whose data is longer are embedded deflated (raw DEFLATE in base64), which the page inflates
+# as it opens: a long run repeats itself from frame to frame, so its page shrinks several times.
+DEFLATED_FROM = 256 * 1024
+
+
+def embedded_data(data: dict) -> tuple[str, str]:
+    """The run's data as the page embeds it, and its encoding: "json", or "deflate-raw" for a long run."""
+    text = reports_json(data)
+    if len(text) < DEFLATED_FROM:
+        return text, "json"
+    packer = zlib.compressobj(9, zlib.DEFLATED, -15)
+    return base64.b64encode(packer.compress(text.encode("ascii")) + packer.flush()).decode("ascii"), "deflate-raw"
+
+
+def page_data(page_text: str) -> dict:
+    """The run that a replay page's text holds (for scripts that read pages back)."""
+    found = re.search(r'<script type="application/json" id="orv-run" data-encoding="([a-z-]+)">(.*?)</script>',
+                      page_text, re.S)
+    if found is None:
+        raise ValueError("the text is not a replay page: it holds no run")
+    encoding, text = found.groups()
+    if encoding == "deflate-raw":
+        text = zlib.decompress(base64.b64decode(text), -15).decode("ascii")
+    return json.loads(text)
+
+
 def page(data: dict, title: str = "") -> str:
     """The page template filled with one run's data (the "run" of the module's docstring)."""
     title = title or "orv replay"
+    text, encoding = embedded_data(data)
     parts = {
         "TITLE": html.escape(str(title), quote=True),
         "CSS": asset("viewer", "viewer.css"),
         "JS": asset("viewer", "viewer.js"),
-        "DATA": reports_json(data),
+        "ENCODING": encoding,
+        "DATA": text,
     }
     # One pass, so text inserted for one placeholder is never scanned for another.
     return re.sub(r"\{\{([A-Z]+)\}\}", lambda m: parts[m.group(1)], asset("viewer", "page.html"))
