@@ -41,17 +41,21 @@ struct FrameRecord {
         flipped_to.clear();
     }
 
-    // Notes one more zone that flipped, to `to`; returns its path, empty, for the caller to fill.
-    ZonePath& add_flip(bool to) {
-        flipped_to.push_back(to);
-        if (spare_.empty()) {
-            flipped.emplace_back();
-        } else {
-            flipped.push_back(std::move(spare_.back()));
+    // Notes one more zone that flipped, to `to`, at the path that place(path) writes into an empty
+    // path. All or nothing: a place or a list that cannot grow (out of memory) notes nothing.
+    template <typename Place>
+    void add_flip(bool to, Place place) {
+        ZonePath path;
+        if (!spare_.empty()) {
+            path = std::move(spare_.back());
             spare_.pop_back();
+            path.clear();
         }
-        flipped.back().clear();
-        return flipped.back();
+        place(path);
+        if (flipped.size() == flipped.capacity()) flipped.reserve(2 * flipped.size() + 1);
+        if (flipped_to.size() == flipped_to.capacity()) flipped_to.reserve(2 * flipped_to.size() + 1);
+        flipped.push_back(std::move(path));
+        flipped_to.push_back(to);
     }
 
 private:

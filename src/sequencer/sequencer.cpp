@@ -206,7 +206,7 @@ void NarrativeSequencer::freeze_and_collect(Environment* env, std::vector<Candid
         for (const auto& sub : zone->sub_environments) frozen = frozen || unsettled(*sub);
         if (zone->is_time_frozen != frozen) {
             zone->is_time_frozen = frozen;
-            place_of(path, last_record.add_flip(frozen));
+            last_record.add_flip(frozen, [&](ZonePath& place) { place_of(path, place); });
         }
         if (out && !frozen) {
             for (const auto& agent : zone->agents) out->emplace_back(agent, zone);
