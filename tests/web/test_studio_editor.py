@@ -106,6 +106,16 @@ def add_agent(driver, kind, visual, target=None):
     q(driver, "add-agent").click()
 
 
+# Whether the drawing, kept through edits by redrawing only the zones that changed, is the world's
+# drawing made afresh (the editor's marks, picked and draggable, aside).
+FRESH_JS = """
+const fresh = document.createElement('div');
+new window.OrvReplay.Drawing(fresh, '').draw(window.orvStudio.world(), null);
+const clean = (html) => html.replace(/ picked| draggable="true"/g, '');
+return clean(document.querySelector('[data-testid=world]').innerHTML) === clean(fresh.innerHTML);
+"""
+
+
 def test_designer_builds_undoes_reloads_shares_and_solves(page, tmp_path):
     with chromium(tmp_path, "designer") as browser:
         studio.open_page(browser, page)
@@ -140,6 +150,7 @@ def test_designer_builds_undoes_reloads_shares_and_solves(page, tmp_path):
         # Reorder by dragging the 10 onto the 3 in the drawing; undo and redo it.
         drag(browser, drawn(browser, "/0", "charge")[1], drawn(browser, "/0", "charge")[0])
         WebDriverWait(browser, 5).until(lambda d: rows(d, "charge-list") == ["+10 (a)", "+3 (b)"])
+        assert browser.execute_script(FRESH_JS)
         fixed = level_text(browser)
         chords(browser, UNDO)
         assert rows(browser, "charge-list") == ["+3 (b)", "+10 (a)"]
@@ -154,16 +165,19 @@ def test_designer_builds_undoes_reloads_shares_and_solves(page, tmp_path):
         assert q(browser, "inspector-title").text == "Charge 2 of 2 in zone vault/cellar"
         fill(browser, "edit-magnitude", "1e999\t")
         assert rows(browser, "charge-list") == ["+10 (a)", "+inf (b)"]
+        assert browser.execute_script(FRESH_JS)
         chords(browser, (Keys.ALT, Keys.ARROW_UP))
         assert rows(browser, "charge-list") == ["+inf (b)", "+10 (a)"]
         keys(browser, Keys.DELETE)
         assert rows(browser, "charge-list") == ["+10 (a)"]
         chords(browser, UNDO, UNDO, UNDO)
-        assert level_text(browser) == fixed
+        assert level_text(browser) == fixed and browser.execute_script(FRESH_JS)
         drawn(browser, "/1", "agent")[0].click()
         Select(q(browser, "move-to")).select_by_visible_text("vault")
         assert rows(browser, "agent-list") == ["Equals Gate (door) wants = 8", "The Judge (j) wants >= 1"]
+        assert browser.execute_script(FRESH_JS)
         chords(browser, UNDO)
+        assert browser.execute_script(FRESH_JS)
         keys(browser, Keys.ESCAPE)
         assert q(browser, "inspector").is_displayed() is False and browser.find_elements(By.CSS_SELECTOR, ".picked") == []
 

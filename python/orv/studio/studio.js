@@ -176,7 +176,7 @@
     stop();
     engine.reset();
     track = new window.OrvReplay.Track(JSON.parse(typeof world === "string" ? world : engine.world()));
-    drawing.draw(track.world, null);
+    drawing.redraw(track.world);
     showError("");
     draw(true);
   }

@@ -416,6 +416,55 @@
     this.stage.replaceChildren(built.node);
   };
 
+  // Draws `world` in place of the world drawn, keeping the boxes of the zones that show the same
+  // (an edit of the level touches a few): a zone's own parts are filled again where they differ, and
+  // a zone whose sub-zones are not as many as before is built again with all below it. Nothing is
+  // marked.
+  Drawing.prototype.redraw = function (world) {
+    if (!this.root || !container(world) || Array.isArray(world)) {
+      this.draw(world, null);
+      return;
+    }
+    var marked = this.marked, stack = [[this.root, world]];
+    this.marked = null;
+    while (stack.length) {
+      var item = stack.pop(), node = item[0], zone = record(item[1]), old = shown.get(node);
+      var subs = listOf(zone.sub_environments);
+      if (!old || listOf(old.sub_environments).length !== subs.length) {
+        var built = buildZone(zone, node.getAttribute("data-path"), null).node;
+        if (node === this.root) {
+          this.root = built;
+          this.stage.replaceChildren(built);
+        } else {
+          node.parentNode.replaceChild(built, node);
+        }
+        continue;
+      }
+      if (node === marked || !sameParts(old, zone)) fillZone(node, zone, null, true); else shown.set(node, zone);
+      for (var k = 0; k < subs.length; k++) stack.push([subAt(node, k), subs[k]]);
+    }
+  };
+
+  // Whether two zones show the same: their ids, freeze flags, charges and agents alike (a charge's
+  // or an agent's members are plain values; any other value counts as changed).
+  function sameParts(a, b) {
+    return a.id === b.id && a.is_time_frozen === b.is_time_frozen &&
+           sameMembers(listOf(a.charges), listOf(b.charges)) && sameMembers(listOf(a.agents), listOf(b.agents));
+  }
+
+  function sameMembers(a, b) {
+    if (a.length !== b.length) return false;
+    for (var i = 0; i < a.length; i++) {
+      var x = record(a[i]), y = record(b[i]), keys = Object.keys(x);
+      if (keys.length !== Object.keys(y).length) return false;
+      for (var j = 0; j < keys.length; j++) {
+        var value = x[keys[j]];
+        if (container(value) || !Object.is(value, y[keys[j]])) return false;
+      }
+    }
+    return true;
+  }
+
   // The box of the zone at `steps`, as the boxes stand; null when there is none.
   Drawing.prototype.box = function (steps) {
     var node = this.root;
