@@ -283,9 +283,11 @@ def test_hostile_links_storage_ids_and_huge_levels(page, tmp_path):
         keys(browser, Keys.DELETE)  # the attic, picked when it was added
         assert q(browser, "editor-note").is_displayed() is False and state(browser)["zones"] == [hostile["world"]["id"], "__proto__"]
         browser.execute_script("localStorage.setItem('orv-studio:draft:broken', '{')")
+        old = {"title": "Kept by an earlier page", "time": 1, "text": json.dumps({"id": "old\nzone"})}
+        browser.execute_script("localStorage.setItem('orv-studio:draft:old', arguments[0])", json.dumps(old))
         reopen(browser, page)
         assert [r.text.split(", edited")[0] for r in browser.find_elements(By.CSS_SELECTOR, "[data-testid=draft-item]")] == \
-            ["\u201c<b>x</b>\u201d", "a kept level that cannot be readdiscard"]
+            ["\u201c<b>x</b>\u201d", "\u201cKept by an earlier page\u201d", "a kept level that cannot be readdiscard"]
 
         # A zone of 5,000 charges: the list shows 200 rows around the one picked.
         big = {"id": "big", "charges": [{"magnitude": i, "polarity": "positive", "visual_id": f"c{i}"} for i in range(5000)]}

@@ -8,7 +8,9 @@
 (function () {
   "use strict";
 
-  var KEEP_PREFIX = "orv-studio:draft:";  // one entry per level being edited: {title, time, text}
+  // One entry per level being edited: the line {"title", "time"} and then the level's text, which is
+  // kept as it is, not escaped into JSON (earlier pages kept {title, time, text} whole: still read).
+  var KEEP_PREFIX = "orv-studio:draft:";
   var KEPT_DRAFTS = 8;                    // unsaved levels kept; beyond that the oldest goes
   var UNDO_STEPS = 100;                   // steps of undo always kept
   var UNDO_MAX = 1000;                    // steps of undo kept when they are small
@@ -286,8 +288,13 @@
     for (var i = 0; i < store.length; i++) {
       var key = store.key(i);
       if (!key || key.indexOf(KEEP_PREFIX) !== 0) continue;
-      var entry = null;
-      try { entry = JSON.parse(store.getItem(key)); } catch (err) { entry = null; }
+      var entry = null, value = store.getItem(key) || "", end = value.indexOf("\n");
+      try {
+        entry = end < 0 ? JSON.parse(value) : JSON.parse(value.slice(0, end));
+        if (end >= 0 && entry && typeof entry === "object") entry.text = value.slice(end + 1);
+      } catch (err) {
+        entry = null;
+      }
       if (entry && typeof entry.text === "string" && typeof entry.time === "number") {
         found.push({ key: key, title: String(entry.title), time: entry.time, text: entry.text });
       } else {
@@ -437,7 +444,7 @@
         keepWarning("This browser keeps nothing for this page (its storage is off): save the level as a file before you leave.");
         return;
       }
-      var entry = JSON.stringify({ title: level().title, time: Date.now(), text: text });
+      var entry = JSON.stringify({ title: level().title, time: Date.now() }) + "\n" + text;
       try {
         store.setItem(KEEP_PREFIX + draftId, entry);
       } catch (err) {
