@@ -60,7 +60,8 @@ class Session:
         """
     def record(self) -> dict:
         """
-        What the last frame did and where: {action: 'cast', 'fold', 'finish' or None, zone: the path of sub-zone indices, index: the agent's or folded zone's index before it left, flipped: paths}.
+        What the last frame did and where: {action: 'cast', 'fold', 'finish' or None, zone: the path of sub-zone indices, index: the agent's or folded zone's index before it left}. The flags that flipped
+        are in the frame's changes and its report.
         """
     def reset(self) -> None:
         """

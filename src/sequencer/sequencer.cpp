@@ -201,12 +201,21 @@ void NarrativeSequencer::order_candidates() {
 void NarrativeSequencer::update_freeze_states(Environment* env) { freeze_and_collect(env, nullptr); }
 
 void NarrativeSequencer::freeze_and_collect(Environment* env, std::vector<Candidate>* out) {
+    // The walk's steps below the lowest depth that a visit had since the last flip have not moved
+    // (a step moves on only right after a visit one level below it), so the next flip's path keeps
+    // that many steps of the last one, less the one that may have moved.
+    bool first = true;
+    std::size_t low = 0;
     walk_post_order(env, walk_, [&](Environment* zone, const std::vector<WalkStep>& path) {
+        low = std::min(low, path.size());
         bool frozen = false;
         for (const auto& sub : zone->sub_environments) frozen = frozen || unsettled(*sub);
         if (zone->is_time_frozen != frozen) {
+            const std::size_t keep = first || low == 0 ? 0 : low - 1;
+            last_record.add_flip(frozen, keep, path.size(), [&](std::size_t k) { return path[k].next - 1; });
             zone->is_time_frozen = frozen;
-            last_record.add_flip(frozen, [&](ZonePath& place) { place_of(path, place); });
+            first = false;
+            low = path.size();
         }
         if (out && !frozen) {
             for (const auto& agent : zone->agents) out->emplace_back(agent, zone);

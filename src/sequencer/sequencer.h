@@ -60,7 +60,7 @@ public:
     void write_meta(TextWriter& out, const std::string& status, const std::string& message) const;
 
     // Recomputes is_time_frozen for every zone below and including `env`, deepest first, and notes
-    // in last_record.flipped the zones whose flag changed.
+    // in last_record.flips the zones whose flag changed.
     void update_freeze_states(Environment* env);
     // Appends (agent, zone) for every agent of an unfrozen zone, in depth-first post-order.
     void collect_agents(Environment* env, std::vector<Candidate>& out);

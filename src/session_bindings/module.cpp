@@ -50,7 +50,6 @@ py::dict record_dict(const orv::FrameRecord& record) {
     out["action"] = action ? py::object(py::str(action)) : py::object(py::none());
     out["zone"] = optional_path(record.zone);
     out["index"] = record.index;
-    out["flipped"] = py::cast(record.flipped);
     return out;
 }
 
@@ -220,7 +219,8 @@ PYBIND11_MODULE(orv_session, m) {
                 "previous report (the world before frame 1 at first) into this frame's report.");
     session.def("record", [](const orv::Session& self) { return record_dict(self.record()); },
                 "What the last frame did and where: {action: 'cast', 'fold', 'finish' or None, zone: the path of "
-                "sub-zone indices, index: the agent's or folded zone's index before it left, flipped: paths}.");
+                "sub-zone indices, index: the agent's or folded zone's index before it left}. The flags that flipped\n"
+                "are in the frame's changes and its report.");
     session.def("told", [](const orv::Session& self) { return py::make_tuple(self.told().words, self.told().where); },
                 "The last frame in words: (what it did, the charges of the zone it touched).");
     session.def(

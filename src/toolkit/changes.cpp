@@ -73,12 +73,12 @@ void write_changes(TextWriter& out, const NarrativeSequencer& sequencer, const N
     bool first_op = true;
     out.raw('[');
     // Flags flip at the start of the frame, so their paths hold in the document before the frame.
-    for (std::size_t i = 0; i < record.flipped.size(); ++i) {
-        begin_op(out, first_op, "replace", zone_pointer(record.flipped[i]) + "/is_time_frozen");
+    record.each_flip([&](const ZonePath& path, std::size_t, bool to) {
+        begin_op(out, first_op, "replace", zone_pointer(path) + "/is_time_frozen");
         out.raw(",\"value\":");
-        out.boolean(record.flipped_to[i]);
+        out.boolean(to);
         out.raw('}');
-    }
+    });
     const std::string zone = zone_pointer(record.zone);
     if (record.action == FrameRecord::Action::CAST) {
         begin_op(out, first_op, "remove", zone + "/agents/" + std::to_string(record.index));

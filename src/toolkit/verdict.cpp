@@ -117,6 +117,7 @@ struct Judge::State {
     std::vector<std::string> unknown;  // what a saved run leaves untold
     std::vector<std::string> carried;  // what folds carried off, in the order of the run
     std::vector<Zone*> flipped;        // room for the zones a frame flips
+    std::vector<Zone*> trail;          // room for the zones on the path of a flip, the root first
     // Room for the walks of build, kept for the next build.
     std::vector<const Environment*> pending;
     std::vector<std::pair<const Environment*, Zone*>> stack;
@@ -360,6 +361,7 @@ void Judge::restart(const Environment& world) {
     State fresh;
     fresh.zones.swap(s.zones);
     fresh.flipped.swap(s.flipped);
+    fresh.trail.swap(s.trail);
     fresh.pending.swap(s.pending);
     fresh.ids.swap(s.ids);
     fresh.stack.swap(s.stack);
@@ -384,15 +386,21 @@ Told Judge::take(const NarrativeSequencer& sequencer, const std::string& status,
     const std::int32_t frame = sequencer.current_frame;
     using Action = FrameRecord::Action;
 
-    // Every place is found before anything changes, so a record of another run changes nothing.
-    if (record.flipped_to.size() != record.flipped.size()) {
-        throw std::invalid_argument("the frame record names " + counted(record.flipped.size(), "flipped zone") +
-                                    " but " + counted(record.flipped_to.size(), "new flag") +
-                                    ", so it cannot be followed");
-    }
+    // Every place is found before anything changes, so a record of another run changes nothing. The
+    // flips' zones are found down a trail of the zones on the last flip's path, which each flip
+    // keeps in part, so that finding them costs the steps the record holds.
     std::vector<State::Zone*>& flipped = s.flipped;
+    std::vector<State::Zone*>& trail = s.trail;
     flipped.clear();
-    for (const ZonePath& path : record.flipped) flipped.push_back(s.at(path));
+    record.each_flip([&](const ZonePath& path, std::size_t keep, bool) {
+        trail.resize(std::min(keep, trail.empty() ? 0 : trail.size() - 1) + 1);
+        trail[0] = s.root;
+        for (std::size_t k = trail.size() - 1; k < path.size(); ++k) {
+            if (path[k] >= trail.back()->subs.size()) s.at(path);  // says why it cannot be followed
+            trail.push_back(trail.back()->subs[path[k]]);
+        }
+        flipped.push_back(trail.back());
+    });
     State::Zone* place = record.action == Action::CAST || record.action == Action::FOLD ? s.at(record.zone) : nullptr;
     const std::size_t held = record.action == Action::CAST ? place->agents.size()
                              : record.action == Action::FOLD ? place->subs.size() : 0;
@@ -406,7 +414,7 @@ Told Judge::take(const NarrativeSequencer& sequencer, const std::string& status,
     s.ended_at(frame, status, sequencer.max_frames);
     for (std::size_t i = 0; i < flipped.size(); ++i) {
         s.settle(*flipped[i], frame);
-        flipped[i]->frozen = record.flipped_to[i];
+        flipped[i]->frozen = record.flips[i].to;
     }
 
     switch (record.action) {

@@ -81,16 +81,15 @@ EMSCRIPTEN_KEEPALIVE const char* orv_web_step_changes() {
     return guarded([] { return session().step_changes().c_str(); }, static_cast<const char*>(nullptr));
 }
 
-// The last frame's record: {"action": "cast", "fold", "finish" or null, "zone": path, "index",
-// "flipped": [paths]}.
+// The last frame's record: {"action": "cast", "fold", "finish" or null, "zone": path, "index"}.
+// (The flags that flipped are in the frame's changes and its report.)
 EMSCRIPTEN_KEEPALIVE const char* orv_web_record() {
     return text_call([] {
         const orv::FrameRecord& record = session().record();
         const char* action = orv::action_word(record.action);
         nlohmann::json document = {{"action", action ? nlohmann::json(action) : nlohmann::json()},
                                    {"zone", record.zone},
-                                   {"index", record.index},
-                                   {"flipped", record.flipped}};
+                                   {"index", record.index}};
         return document.dump();
     });
 }

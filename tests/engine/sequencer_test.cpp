@@ -133,6 +133,70 @@ TEST(Sequencer, LongListsActInTheOrderOfAStablePrioritySort) {
     EXPECT_GT(casts, 1000);
 }
 
+// The flips a frame should note: every zone whose flag the frame's start changes, with its path,
+// sub-zones first (worked out from the world before the frame, the zones' own paths in full).
+std::vector<std::pair<ZonePath, bool>> expected_flips(const Environment& root) {
+    std::vector<std::pair<ZonePath, bool>> flips;
+    std::vector<std::pair<const Environment*, ZonePath>> stack{{&root, {}}};
+    std::vector<std::pair<const Environment*, ZonePath>> order;
+    while (!stack.empty()) {  // preorder with sub-zones in reverse, read backwards: post-order
+        auto [zone, path] = stack.back();
+        stack.pop_back();
+        for (std::size_t i = 0; i < zone->sub_environments.size(); ++i) {
+            ZonePath below = path;
+            below.push_back(i);
+            stack.emplace_back(zone->sub_environments[i].get(), below);
+        }
+        order.emplace_back(zone, path);
+    }
+    for (auto it = order.rbegin(); it != order.rend(); ++it) {
+        bool frozen = false;
+        for (const auto& sub : it->first->sub_environments) frozen = frozen || !sub->agents.empty() || sub->charges.size() >= 2;
+        if (frozen != it->first->is_time_frozen) flips.emplace_back(it->second, frozen);
+    }
+    return flips;
+}
+
+TEST(Sequencer, FlipsAreNotedByTheirPathsInRoomOfTheWorldsSize) {
+    std::mt19937 random(11);
+    for (int world = 0; world < 200; ++world) {
+        auto root = zone("R", {}, {"r"});
+        std::vector<std::shared_ptr<Environment>> zones{root};
+        for (int z = 0; z < 30; ++z) {
+            auto sub = zone("z" + std::to_string(z), random() % 3 ? Ids{} : Ids{"p"}, random() % 2 ? Ids{"a"} : Ids{"a", "b"});
+            zones[random() % zones.size()]->add_environment(sub);
+            zones.push_back(sub);
+        }
+        NarrativeSequencer sequencer(root);
+        while (!sequencer.is_finished) {
+            const auto expected = expected_flips(*root);
+            sequencer.run_frame();
+            std::vector<std::pair<ZonePath, bool>> noted;
+            sequencer.last_record.each_flip([&](const ZonePath& path, std::size_t, bool to) { noted.emplace_back(path, to); });
+            ASSERT_EQ(noted, expected) << "world " << world << " frame " << sequencer.current_frame;
+        }
+    }
+    // Every zone of a chain of 50,000 flips in frame 1: the record holds a step or two for each.
+    auto chain = zone("c0", {"p"}, {"x"});
+    Environment* end = chain.get();
+    for (int z = 1; z < 50000; ++z) {
+        auto next = zone("c" + std::to_string(z), {"p"}, {"x"});
+        end->add_environment(next);
+        end = next.get();
+    }
+    NarrativeSequencer sequencer(chain);
+    sequencer.run_frame();
+    EXPECT_EQ(sequencer.last_record.flips.size(), 49999u);
+    EXPECT_LT(sequencer.last_record.flip_steps.size(), 100000u);
+    std::size_t deepest = 0, last = 1;
+    sequencer.last_record.each_flip([&](const ZonePath& path, std::size_t, bool) {
+        deepest = std::max(deepest, path.size());
+        last = path.size();
+    });
+    EXPECT_EQ(deepest, 49998u);
+    EXPECT_EQ(last, 0u);
+}
+
 TEST(Sequencer, ZonesCollapseFromTheBottomUpOnePerFrame) {
     auto root = zone("R", {}, {"r"});
     auto a = zone("A", {}, {"a"});

@@ -72,8 +72,6 @@ export interface FrameRecord {
   zone: number[];
   /** cast: the agent's index in its zone before it left; fold: the folded zone's index in its parent before it left. */
   index: number;
-  /** The zones whose is_time_frozen changed at the start of the frame, sub-zones before their zone. */
-  flipped: number[][];
 }
 
 /** The last frame told in words, as the terminal player tells it. */
