@@ -2,10 +2,12 @@
 // with the text writer, so values come out byte for byte as the reports write them.
 #include "toolkit/changes.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
 
+#include "model/json_text.h"
 #include "toolkit/kinds.h"
 
 namespace orv {
@@ -70,6 +72,12 @@ void write_changes(TextWriter& out, const NarrativeSequencer& sequencer, const N
                    bool first) {
     const Environment& root = *sequencer.root_environment;
     const FrameRecord& record = sequencer.last_record;
+    // A patch names zones by their paths from the root. One that names a zone deeper than a report
+    // can nest stands for a report that cannot be written, and its paths could add up to the square
+    // of the depth: it is refused as the report is.
+    std::size_t deepest = record.zone.size();
+    record.each_flip([&](const ZonePath& path, std::size_t, bool) { deepest = std::max(deepest, path.size()); });
+    check_text_depth(2 * deepest + 1);
     bool first_op = true;
     out.raw('[');
     // Flags flip at the start of the frame, so their paths hold in the document before the frame.

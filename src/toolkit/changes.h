@@ -18,7 +18,8 @@ namespace orv {
 // previous report after it), it gives exactly the frame's report. The operations: the freeze flags
 // that flipped, then for a cast the removal of the agent and the zone's new charges (unless a gate
 // opened, which leaves them as they were), for a fold the removal of the sub-zone and the charge
-// it appended to its parent, and last the report's "meta".
+// it appended to its parent, and last the report's "meta". Refuses (std::length_error, as the
+// report would be refused) a patch that names a zone deeper than a report can nest.
 void write_changes(TextWriter& out, const NarrativeSequencer& sequencer, const NarrativeSequencer::Outcome& outcome,
                    bool first);
 

@@ -171,7 +171,12 @@ const std::string& Session::changes() {
     if (changes_.empty() && outcome_.status.empty()) throw std::logic_error("no frame has run yet: step first");
     if (changes_.empty()) {
         TextWriter text;
-        write_changes(text, *sequencer_, outcome_, first_change_);
+        try {
+            write_changes(text, *sequencer_, outcome_, first_change_);
+        } catch (const std::length_error& refused) {
+            throw std::length_error("frame " + std::to_string(frame()) + " has run, but its changes cannot be written: " +
+                                    refused.what());
+        }
         changes_.assign(text.data(), text.size());
     }
     return changes_;

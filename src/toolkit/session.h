@@ -54,7 +54,8 @@ public:
     void advance();
     // Runs one frame as step() does and returns its changes instead of its report: a JSON Patch
     // that turns the previous report (the world before frame 1 at first) into this frame's report
-    // (see write_changes).
+    // (see write_changes). Changes that name a zone deeper than a report can nest are refused as
+    // step() refuses the report: "frame 1 has run, but its changes cannot be written: ...".
     const std::string& step_changes();
     // The changes of the last frame, whichever way it was run (see step_changes); for a saved run's
     // report that does not follow, one replacement of the whole document by that report.

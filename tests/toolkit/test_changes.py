@@ -35,3 +35,16 @@ def test_each_patch_gives_the_frame_report(name, level):
         assert text == report, f"{name}: frame {reports.frame}"
         assert changes.told() == reports.told()
     assert changes.verdict() == reports.verdict()
+
+
+def test_changes_past_the_depth_of_a_report_are_refused_as_the_report_is():
+    """Every zone of a chain with an agent in each flips in frame 1: its patch would name 6,000
+    zones by paths that add up to 18 million steps; it is refused, as the report is."""
+    zone = '{"id":"z","agents":[{"name":"plus","visual_id":"p"}],"charges":[{"magnitude":1,"polarity":"positive",' \
+           '"visual_id":"c"}],"sub_environments":['
+    session = orv_session.Session()
+    session.load(zone * 5999 + zone + "]}" + "]}" * 5999)
+    with pytest.raises(ValueError, match="^frame 1 has run, but its changes cannot be written: cannot write a JSON "
+                                         "document nested 11997 levels deep"):
+        session.step_changes()
+    assert session.verdict()["frames"] == 1  # the run goes on: the frame was followed
