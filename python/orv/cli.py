@@ -62,26 +62,29 @@ def cmd_play(args) -> int:
     if level.pieces and not (args.jsonl or args.changes):  # whose placement the story tells
         _note(puzzle.placement_note(level.title, run.session.placement_lines(), bool(args.place)))
     out, style = sys.stdout, Style(args.color, sys.stdout)
-    recorder = importlib.import_module("orv.viewer").Recorder(run.initial()) if args.html else None
-    if not (args.jsonl or args.changes):
-        out.write(style("bold", level.title) + (f" - {level.description}" if level.description else "") + "\n")
-        for line in run.session.world_lines():
-            out.write(f"{'':>5} {line}\n")
-    if args.changes:
-        out.write(run.session.world() + "\n")
-    played = 0
-    for frame in run.frames(args.until, reports=args.jsonl):
-        if getattr(out, "fault", None) and recorder is None and not args.save:
-            break  # nobody reads the narration and no file is asked for
-        played += 1
-        if recorder is not None:
-            recorder.add(frame, run.session.changes())
-        if args.jsonl or args.changes:
-            out.write((frame.text if args.jsonl else run.session.changes()) + "\n")
-            continue
-        colour = {"cast": "cast", "fold": "fold"}.get(frame.record["action"], "dim")
-        pad = " " * max(2, 48 - len(frame.words))
-        out.write(style("dim", f"{run.frame:>5}") + f" {style(colour, frame.words)}{pad}{frame.where}\n")
+    try:
+        recorder = importlib.import_module("orv.viewer").Recorder(run.initial()) if args.html else None
+        if not (args.jsonl or args.changes):
+            out.write(style("bold", level.title) + (f" - {level.description}" if level.description else "") + "\n")
+            for line in run.session.world_lines():
+                out.write(f"{'':>5} {line}\n")
+        if args.changes:
+            out.write(run.session.world() + "\n")
+        played = 0
+        for frame in run.frames(args.until, reports=args.jsonl):
+            if getattr(out, "fault", None) and recorder is None and not args.save:
+                break  # nobody reads the narration and no file is asked for
+            played += 1
+            if recorder is not None:
+                recorder.add(frame, run.session.changes())
+            if args.jsonl or args.changes:
+                out.write((frame.text if args.jsonl else run.session.changes()) + "\n")
+                continue
+            colour = {"cast": "cast", "fold": "fold"}.get(frame.record["action"], "dim")
+            pad = " " * max(2, 48 - len(frame.words))
+            out.write(style("dim", f"{run.frame:>5}") + f" {style(colour, frame.words)}{pad}{frame.where}\n")
+    except ValueError as err:  # a world nested deeper than its reports or its page can be written
+        raise ToolkitError(f"{level.source}: {err}") from None
     verdict = run.verdict()
     if not (args.jsonl or args.changes):
         if played:
@@ -365,6 +368,11 @@ def main(argv: list[str] | None = None) -> int:
     except KeyboardInterrupt:  # Ctrl-C: one line, and the status a shell gives an interrupted command
         print("orv: interrupted", file=sys.stderr)
         return 130
+    except RecursionError:  # replay pages are built of the run's documents as Python values
+        source = getattr(args, "level", None) or getattr(args, "run", None) or "the level"
+        print(f"orv: {source}: its world nests too deeply for a replay page (a page holds worlds up to about "
+              f"{(sys.getrecursionlimit() - 20) // 2:,} zones deep)", file=sys.stderr)
+        return 2
     if out.failure():
         print(f"orv: {out.failure()}", file=sys.stderr)
         return 2

@@ -101,6 +101,25 @@ def test_an_invalid_level_is_reported_without_running_or_traceback(tmp_path):
     assert done.stderr == f'orv: {bad}: world.charges[0].polarity: expected the key "polarity", found nothing\n'
 
 
+@pytest.mark.parametrize("option, said", [
+    (["--jsonl"], "frame 1 has run, but its report cannot be written: cannot write a JSON document nested 10001"),
+    (["--changes"], "cannot write a JSON document nested 10003"),
+    (["--html", "page.html"], "cannot write a JSON document nested 10003"),
+])
+def test_a_world_too_deep_to_write_is_said_in_one_line(tmp_path, option, said):
+    leaf = '{"id":"leaf","charges":[{"magnitude":1,"polarity":"positive","visual_id":"c"}]}'
+    deep = tmp_path / "deep.json"
+    deep.write_text('{"id":"z","sub_environments":[' * 5000 + leaf + "]}" * 5000)
+    done = subprocess.run(ORV + ["play", str(deep), *option], capture_output=True, text=True, cwd=tmp_path)
+    assert done.returncode == 2 and done.stderr.startswith(f"orv: {deep}: {said} levels deep") and \
+        len(done.stderr.splitlines()) == 1, done.stderr
+    # A world of 3,000 nested zones can be run and reported, but not made into a replay page.
+    deep.write_text('{"id":"z","sub_environments":[' * 3000 + leaf + "]}" * 3000)
+    page = subprocess.run(ORV + ["play", str(deep), "--html", "page.html"], capture_output=True, text=True, cwd=tmp_path)
+    assert page.returncode == 2 and page.stderr == \
+        f"orv: {deep}: its world nests too deeply for a replay page (a page holds worlds up to about 490 zones deep)\n"
+
+
 def tty_output(env_extra):
     """Runs `orv play` with its output on a pseudo-terminal; returns what it printed."""
     leader, follower = pty.openpty()
