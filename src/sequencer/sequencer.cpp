@@ -169,8 +169,8 @@ void NarrativeSequencer::order_candidates() {
         }
         return;
     }
-    // Each kind has its own priority, so a long list holds few of them: it is counted out by priority
-    // into the second list (stable, in linear time, with no room taken), else merge sorted.
+    // Priorities are fixed by the kinds, so a long list holds few of them: it is counted out by
+    // priority into the second list (stable, in linear time, with no room taken), else merge sorted.
     std::int32_t levels[kFewPriorities];
     std::size_t starts[kFewPriorities];
     std::size_t count = 0;
