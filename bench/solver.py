@@ -7,7 +7,7 @@ pieces in 8 zones (2,097,152 placements) on every core; and the memory over that
 Two figures for the solver: a call of orv_session.solve for each search, as `orv solve` makes it
 (reading the level and planning the search weigh on puzzles of a few placements), and the runs
 alone: each search repeated by the C++ program bench/solver_runs.cpp (build/bench-phases), the
-level read once. Without that program the second figure is left out.
+level read once and the worker's world built once. Without that program the second figure is left out.
 
 Two sets of the campaign's worlds: the bundled puzzles as they ship (2 to 27 placements each, so a
 call of the solver, which reads the level, weighs on each run), and for each bundled level a puzzle

@@ -1,5 +1,6 @@
 // solver_runs: the solver's own cost of a run, per core: each puzzle file is read and planned once,
-// then searched whole again and again on one worker for about a second of CPU time.
+// then searched whole again and again on one worker for about a second of CPU time (the solver
+// keeps the worker's world between searches, so this is what a run costs).
 // For each file it prints the placements, runs a second and microseconds a run, and what reading the
 // level and planning the search cost once.
 //

@@ -272,8 +272,15 @@ private:
 
 // ---------------------------------------------------------------- the search
 
+// What a worker keeps between runs and between searches: its world and the sequencer that runs it.
+struct Solver::Room {
+    World world;
+    std::optional<NarrativeSequencer> sequencer;
+};
+
 struct Solver::Search {
     const Plan& plan;
+    std::vector<std::unique_ptr<Room>>& rooms;
     const SolverOptions& options;
     std::atomic<bool>& cancelled;
     std::atomic<std::uint64_t>& tried;
@@ -291,9 +298,9 @@ struct Solver::Search {
     std::vector<Best> best;
     std::vector<std::vector<Best>> kept;  // each worker's first solutions
 
-    Search(const Plan& plan, const SolverOptions& options, unsigned jobs, std::atomic<bool>& cancelled,
-           std::atomic<std::uint64_t>& tried)
-        : plan(plan), options(options), cancelled(cancelled), tried(tried), solutions(jobs, 0), best(jobs), kept(jobs) {}
+    Search(const Plan& plan, std::vector<std::unique_ptr<Room>>& rooms, const SolverOptions& options, unsigned jobs,
+           std::atomic<bool>& cancelled, std::atomic<std::uint64_t>& tried)
+        : plan(plan), rooms(rooms), options(options), cancelled(cancelled), tried(tried), solutions(jobs, 0), best(jobs), kept(jobs) {}
 
     bool stopped() const { return cancelled.load(std::memory_order_relaxed) || failed.load(std::memory_order_relaxed); }
 
@@ -311,11 +318,8 @@ struct Solver::Search {
         const std::size_t pieces = plan.pieces.size();
         const std::uint64_t base = plan.accepting.size();
         std::vector<std::size_t> digits(pieces);
-        World world;
+        Room& room = *rooms[worker];
         Plan::Twins twins;
-        // One sequencer and one judge for every run, so that their room is reused.
-        std::optional<NarrativeSequencer> sequencer;
-        std::optional<Judge> judge;
         while (!stopped()) {
             const std::uint64_t start = next.fetch_add(kChunk);
             if (start >= plan.placements) return;
@@ -337,17 +341,15 @@ struct Solver::Search {
                     }
                 }
                 if (plan.twins && !plan.first_of_its_world(digits, twins)) continue;
-                std::shared_ptr<Environment> root = world.set(plan, digits);
-                if (sequencer) {
-                    sequencer->restart(root);
-                    judge->restart(*root);
+                std::shared_ptr<Environment> root = room.world.set(plan, digits);
+                if (room.sequencer) {
+                    room.sequencer->restart(std::move(root));
                 } else {
-                    sequencer.emplace(root);
-                    sequencer->tells_events = false;  // the judge follows the frame records alone
-                    judge.emplace(*root);
+                    room.sequencer.emplace(std::move(root));
+                    room.sequencer->tells_events = false;  // the run is judged by its records alone
                 }
                 std::int32_t frames = 0;
-                if (!solves(*sequencer, *judge, frames)) continue;
+                if (!solves(*room.sequencer, plan.zones.size(), frames)) continue;
                 ++solutions[worker];
                 Best& mine = best[worker];
                 if (mine.index == kNone || frames < mine.frames) mine = Best{frames, k, digits};
@@ -363,12 +365,18 @@ struct Solver::Search {
         }
     }
 
-    // Runs the world to its end, judged frame by frame; whether it is solved, and in how many frames.
-    static bool solves(NarrativeSequencer& sequencer, Judge& judge, std::int32_t& frames) {
+    // Runs the world of `zones` zones to its end; whether it is solved, and in how many frames.
+    static bool solves(NarrativeSequencer& sequencer, std::size_t zones, std::int32_t& frames) {
         // A frame that finishes the run or reaches the frame limit leaves the sequencer finished.
-        while (!sequencer.is_finished) judge.follow_untold(sequencer, sequencer.run_frame().status);
+        std::size_t folds = 0;
+        while (!sequencer.is_finished) {
+            sequencer.run_frame();
+            if (sequencer.last_record.action == FrameRecord::Action::FOLD) ++folds;
+        }
         frames = sequencer.current_frame;
-        return judge.solved();
+        // A run stopped by the frame limit ends with a frame that did nothing.
+        return sequencer.last_record.action == FrameRecord::Action::FINISH &&
+               finished_run_solved(*sequencer.root_environment, zones, folds);
     }
 };
 
@@ -393,7 +401,11 @@ SolverResult Solver::solve(const SolverOptions& options, const std::function<boo
     if (jobs > chunks) jobs = static_cast<unsigned>(chunks);
     const bool small = plan_->placements <= kSmallSearch / plan_->zones.size();
     if (small) jobs = 1;
-    Search search(*plan_, options, jobs, cancelled_, tried_);
+    if (rooms_.size() < jobs) rooms_.resize(jobs);
+    for (unsigned w = 0; w < jobs; ++w) {
+        if (!rooms_[w]) rooms_[w] = std::make_unique<Room>();
+    }
+    Search search(*plan_, rooms_, options, jobs, cancelled_, tried_);
 
     std::exception_ptr poll_error;
     if (small || (!poll && jobs == 1)) {

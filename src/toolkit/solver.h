@@ -1,5 +1,5 @@
 // Solver: every placement of a puzzle's pieces run to its end by the engine and judged by the
-// Judge, on a worker per core; how many solve it, the shortest, and whether the answer is unique.
+// verdict's rule, on a worker per core; how many solve it, the shortest, and whether it is unique.
 #pragma once
 
 #include <atomic>
@@ -85,8 +85,10 @@ public:
 private:
     struct Plan;
     class World;
+    struct Room;
     struct Search;
     std::unique_ptr<Plan> plan_;
+    std::vector<std::unique_ptr<Room>> rooms_;  // each worker's, kept for the next search
     std::atomic<bool> cancelled_{false};
     std::atomic<std::uint64_t> tried_{0};
 };

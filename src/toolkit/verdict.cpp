@@ -536,6 +536,15 @@ bool Judge::solved() const {
     return clear;
 }
 
+bool finished_run_solved(const Environment& root, std::size_t zones, std::size_t folds) {
+    if (!root.sub_environments.empty() || folds + 1 != zones) return false;
+    for (const auto& agent : root.agents) {
+        const AgentKind* kind = kind_of(*agent);
+        if (kind && kind->gate) return false;
+    }
+    return true;
+}
+
 std::string Judge::zone_name(const ZonePath& path) const { return state_->name(*state_->at(path)); }
 
 const char* verdict_word(const std::string& kind) {

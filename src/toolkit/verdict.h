@@ -69,6 +69,12 @@ private:
     std::unique_ptr<State> state_;
 };
 
+// Whether a run that finished (its last frame found nothing to cast or fold) is solved, from the world
+// it ended with: every other zone folded into the root, none carried off inside another (the run's
+// `folds` are one less than the `zones` it began with), and no gate left in the root. The judge's
+// verdict of such a run says the same: any zone left has a sub-zone, or is one, that nothing freezes.
+bool finished_run_solved(const Environment& root, std::size_t zones, std::size_t folds);
+
 // The verdict as a status shows it: "SOLVED", "UNSOLVED", "FRAME LIMIT", "PAUSED" ("" for another kind).
 const char* verdict_word(const std::string& kind);
 
