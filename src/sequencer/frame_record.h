@@ -59,7 +59,11 @@ struct FrameRecord {
             flip_steps.resize(steps);
             throw;
         }
-        flips.push_back(Flip{keep, depth - keep, to});
+        // Written in place: a flip built aside and copied in is read back before it is stored.
+        Flip& flip = flips.emplace_back();
+        flip.keep = keep;
+        flip.tail = depth - keep;
+        flip.to = to;
     }
 
     // Calls visit(path, keep, to) for each flip in order: `path` is its zone's path (in room reused

@@ -272,10 +272,31 @@ private:
 
 // ---------------------------------------------------------------- the search
 
-// What a worker keeps between runs and between searches: its world and the sequencer that runs it.
+// A solution as a worker notes it: its frames, its place in the search's order and its digits.
+struct Found {
+    std::int32_t frames = 0;
+    std::uint64_t index = kNone;
+    std::vector<std::size_t> digits;
+};
+
+// What a worker keeps between runs and between searches: its world, the sequencer that runs it, and
+// the room of what it finds.
 struct Solver::Room {
     World world;
     std::optional<NarrativeSequencer> sequencer;
+    std::vector<std::size_t> digits;  // the placement being run
+    Plan::Twins twins;
+    // This search's: the solutions found, the best of them, and the first `keep` in its order.
+    std::uint64_t solutions = 0;
+    Found best;
+    std::vector<Found> kept;
+
+    void begin(std::size_t pieces) {
+        digits.assign(pieces, 0);
+        solutions = 0;
+        best.index = kNone;
+        kept.clear();
+    }
 };
 
 struct Solver::Search {
@@ -289,18 +310,10 @@ struct Solver::Search {
     std::atomic<bool> failed{false};
     std::mutex lock;
     std::exception_ptr error;
-    struct Best {
-        std::int32_t frames = 0;
-        std::uint64_t index = kNone;
-        std::vector<std::size_t> digits;
-    };
-    std::vector<std::uint64_t> solutions;
-    std::vector<Best> best;
-    std::vector<std::vector<Best>> kept;  // each worker's first solutions
 
-    Search(const Plan& plan, std::vector<std::unique_ptr<Room>>& rooms, const SolverOptions& options, unsigned jobs,
+    Search(const Plan& plan, std::vector<std::unique_ptr<Room>>& rooms, const SolverOptions& options,
            std::atomic<bool>& cancelled, std::atomic<std::uint64_t>& tried)
-        : plan(plan), rooms(rooms), options(options), cancelled(cancelled), tried(tried), solutions(jobs, 0), best(jobs), kept(jobs) {}
+        : plan(plan), rooms(rooms), options(options), cancelled(cancelled), tried(tried) {}
 
     bool stopped() const { return cancelled.load(std::memory_order_relaxed) || failed.load(std::memory_order_relaxed); }
 
@@ -317,9 +330,8 @@ struct Solver::Search {
     void run(unsigned worker) {
         const std::size_t pieces = plan.pieces.size();
         const std::uint64_t base = plan.accepting.size();
-        std::vector<std::size_t> digits(pieces);
         Room& room = *rooms[worker];
-        Plan::Twins twins;
+        std::vector<std::size_t>& digits = room.digits;
         while (!stopped()) {
             const std::uint64_t start = next.fetch_add(kChunk);
             if (start >= plan.placements) return;
@@ -340,7 +352,7 @@ struct Solver::Search {
                         digits[p] = 0;
                     }
                 }
-                if (plan.twins && !plan.first_of_its_world(digits, twins)) continue;
+                if (plan.twins && !plan.first_of_its_world(digits, room.twins)) continue;
                 std::shared_ptr<Environment> root = room.world.set(plan, digits);
                 if (room.sequencer) {
                     room.sequencer->restart(std::move(root));
@@ -350,10 +362,14 @@ struct Solver::Search {
                 }
                 std::int32_t frames = 0;
                 if (!solves(*room.sequencer, plan.zones.size(), frames)) continue;
-                ++solutions[worker];
-                Best& mine = best[worker];
-                if (mine.index == kNone || frames < mine.frames) mine = Best{frames, k, digits};
-                if (kept[worker].size() < options.keep) kept[worker].push_back(Best{frames, k, digits});
+                ++room.solutions;
+                Found& best = room.best;
+                if (best.index == kNone || frames < best.frames) {
+                    best.frames = frames;
+                    best.index = k;
+                    best.digits = digits;
+                }
+                if (room.kept.size() < options.keep) room.kept.push_back(Found{frames, k, digits});
                 if (options.first) {
                     std::uint64_t seen = first_found.load();
                     while (k < seen && !first_found.compare_exchange_weak(seen, k)) {
@@ -405,7 +421,8 @@ SolverResult Solver::solve(const SolverOptions& options, const std::function<boo
     for (unsigned w = 0; w < jobs; ++w) {
         if (!rooms_[w]) rooms_[w] = std::make_unique<Room>();
     }
-    Search search(*plan_, rooms_, options, jobs, cancelled_, tried_);
+    for (unsigned w = 0; w < jobs; ++w) rooms_[w]->begin(plan_->pieces.size());
+    Search search(*plan_, rooms_, options, cancelled_, tried_);
 
     std::exception_ptr poll_error;
     if (small || (!poll && jobs == 1)) {
@@ -454,15 +471,15 @@ SolverResult Solver::solve(const SolverOptions& options, const std::function<boo
     SolverResult result;
     result.cancelled = cancelled_.load();
     const std::uint64_t first = search.first_found.load();
-    const Search::Best* shortest = nullptr;
+    const Found* shortest = nullptr;
     for (unsigned w = 0; w < jobs; ++w) {
-        const Search::Best& best = search.best[w];
+        const Found& best = rooms_[w]->best;
         if (best.index == kNone) continue;
         if (options.first) {
             if (best.index == first) shortest = &best;
             continue;
         }
-        result.solutions += search.solutions[w];
+        result.solutions += rooms_[w]->solutions;
         if (!shortest || best.frames < shortest->frames || (best.frames == shortest->frames && best.index < shortest->index)) {
             shortest = &best;
         }
@@ -474,7 +491,7 @@ SolverResult Solver::solve(const SolverOptions& options, const std::function<boo
         result.tried = tried_.load();
         result.exhaustive = !result.cancelled && result.tried == plan_->placements;
     }
-    const auto solution = [&](const Search::Best& found) {
+    const auto solution = [&](const Found& found) {
         Solution made;
         made.frames = found.frames;
         for (std::size_t digit : found.digits) made.zones.push_back(plan_->accepting[digit]);
@@ -482,13 +499,13 @@ SolverResult Solver::solve(const SolverOptions& options, const std::function<boo
     };
     if (shortest && (!options.first || !result.cancelled)) result.shortest = solution(*shortest);
     // Each worker kept its own first solutions (its chunks come in order), so the first of all are among them.
-    std::vector<const Search::Best*> listed;
-    for (const auto& mine : search.kept) {
-        for (const Search::Best& found : mine) {
+    std::vector<const Found*> listed;
+    for (unsigned w = 0; w < jobs; ++w) {
+        for (const Found& found : rooms_[w]->kept) {
             if (!options.first || found.index <= first) listed.push_back(&found);
         }
     }
-    std::sort(listed.begin(), listed.end(), [](const Search::Best* a, const Search::Best* b) { return a->index < b->index; });
+    std::sort(listed.begin(), listed.end(), [](const Found* a, const Found* b) { return a->index < b->index; });
     for (std::size_t i = 0; i < listed.size() && i < options.keep; ++i) result.listed.push_back(solution(*listed[i]));
     return result;
 }
