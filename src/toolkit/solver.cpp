@@ -321,6 +321,8 @@ struct Solver::Search {
         try {
             run(worker);
         } catch (...) {
+            // A frame cut short may have changed the world where the next search would not look.
+            rooms[worker].reset();
             std::lock_guard<std::mutex> held(lock);
             if (!error) error = std::current_exception();
             failed = true;

@@ -13,6 +13,8 @@
 #include "model/json_release.h"
 #include "model/json_text.h"
 #include "sequencer/sequencer.h"
+#include "toolkit/level_file.h"
+#include "toolkit/solver.h"
 
 namespace {
 
@@ -130,6 +132,31 @@ TEST(OutOfMemory, EveryFailedAllocationOfAFrameLeavesAsBadAllocAndTheWorldSteps)
             EXPECT_EQ(text, first_report);
             break;
         }
+    }
+}
+
+TEST(OutOfMemory, ASearchThatRunsOutOfMemoryLeavesTheNextSearchItsAnswer) {
+    // Two pieces, four zones: sixteen runs, each casting and folding.
+    const Level level = read_level(R"({"format": 1, "pieces": [{"name": "plus", "visual_id": "p"},
+        {"name": "minus", "visual_id": "m"}], "world": {"id": "r", "agents": [{"name": "equals",
+        "visual_id": "g", "target_value": 1}], "sub_environments": [{"id": "a", "charges": [
+        {"magnitude": 3, "polarity": "positive", "visual_id": "x"}, {"magnitude": 2, "polarity":
+        "positive", "visual_id": "y"}]}, {"id": "b", "sub_environments": [{"id": "c", "charges": [
+        {"magnitude": 4, "polarity": "negative", "visual_id": "z"}]}]}]}})");
+    Solver solver(*level.world, level.tray);
+    SolverOptions options;
+    options.jobs = 1;
+    options.keep = 16;
+    const SolverResult answer = solver.solve(options);
+    ASSERT_EQ(answer.tried, 16u);
+    ASSERT_TRUE(answer.shortest);
+    for (long long from = 0;; ++from) {
+        const bool failed = runs_out(from, [&] { solver.solve(options); });
+        const SolverResult again = solver.solve(options);
+        EXPECT_EQ(again.solutions, answer.solutions) << "failing from allocation " << from;
+        EXPECT_EQ(again.shortest->zones, answer.shortest->zones) << "failing from allocation " << from;
+        EXPECT_EQ(again.listed.size(), answer.listed.size()) << "failing from allocation " << from;
+        if (!failed) break;
     }
 }
 
