@@ -72,8 +72,8 @@ public:
     // Runs the search on `jobs` workers (none but the calling thread for one job and no `poll`, and
     // for a search of small worlds and few placements, which takes milliseconds). With `poll`, the
     // calling thread only waits and calls it about every `every`: it reports progress and returns
-    // false to cancel. Whatever a worker or `poll` throws is thrown here
-    // once every worker has stopped.
+    // false to cancel. Whatever a worker or `poll` throws is thrown here once every worker has
+    // stopped. One search at a time: each worker's world and lists are kept for the next search.
     SolverResult solve(const SolverOptions& options = {}, const std::function<bool()>& poll = {},
                        std::chrono::milliseconds every = std::chrono::milliseconds(100));
 
