@@ -16,7 +16,7 @@ thread_local volatile bool prepared = false;
 void prepare_thread() {
     if (prepared) return;
     // The runtime declares uncaught_exceptions pure; keeping its result keeps the call.
-    static volatile int in_flight;
+    [[maybe_unused]] static volatile int in_flight;
     in_flight = std::uncaught_exceptions();
     prepared = true;
 }
