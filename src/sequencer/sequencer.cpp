@@ -149,7 +149,8 @@ NarrativeSequencer::Outcome NarrativeSequencer::advance(bool reporting) {
         break;
     }
 
-    if (!someone_cast && !check_and_collapse(root)) {
+    // Nobody cast, so the world is as the freeze walk saw it: with no zone to fold there, none is sought.
+    if (!someone_cast && !(may_fold_ && check_and_collapse(root))) {
         is_finished = true;
         last_record.action = FrameRecord::Action::FINISH;
         if (tells_events) last_event = FrameEvent{"System", "N/A", ORV_FRAME_EVENT_FINISHED, "Equation Resolved."};
@@ -206,8 +207,10 @@ void NarrativeSequencer::freeze_and_collect(Environment* env, std::vector<Candid
     // that many steps of the last one, less the one that may have moved.
     bool first = true;
     std::size_t low = 0;
+    bool may_fold = false;
     walk_post_order(env, walk_, [&](Environment* zone, const std::vector<WalkStep>& path) {
         low = std::min(low, path.size());
+        may_fold = may_fold || (!path.empty() && collapsible(*zone));
         bool frozen = false;
         for (const auto& sub : zone->sub_environments) frozen = frozen || unsettled(*sub);
         if (zone->is_time_frozen != frozen) {
@@ -222,6 +225,7 @@ void NarrativeSequencer::freeze_and_collect(Environment* env, std::vector<Candid
         }
         return false;
     });
+    may_fold_ = may_fold;
 }
 
 void NarrativeSequencer::collect_agents(Environment* env, std::vector<Candidate>& out) {

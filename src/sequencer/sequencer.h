@@ -110,6 +110,8 @@ private:
     std::vector<ZoneWalkStep> walk_;
     std::vector<Candidate> candidates_;
     std::vector<Candidate> ordered_;
+    // Whether the last freeze walk passed a sub-zone that could fold (no agent, one charge).
+    bool may_fold_ = true;
 };
 
 }  // namespace orv
