@@ -30,29 +30,42 @@ std::shared_ptr<MagicianAgent> judge(std::string visual_id, double target, const
     return std::make_shared<InequalityGate>(std::move(visual_id), target, InequalityGate::comparison_from_text(rule));
 }
 
+// The entry of a kind whose agents are of class `Agent`, built by `make`.
+template <typename Agent>
+AgentKind entry(const char* word, const char* class_name, const char* method, bool gate, bool takes_rule,
+                decltype(AgentKind::make) make = plain<Agent>) {
+    AgentKind kind;
+    kind.kind = word;
+    kind.class_name = class_name;
+    kind.method = method;
+    kind.gate = gate;
+    kind.takes_rule = takes_rule;
+    kind.make = make;
+    kind.copy = copy_as<Agent>;
+    kind.type = &typeid(Agent);
+    return kind;
+}
+
 std::vector<AgentKind> make_table() {
     std::vector<AgentKind> kinds = {
-        {"plus", "PlusMagician", "add_plus_magician", false, false, plain<PlusMagician>, copy_as<PlusMagician>},
-        {"minus", "MinusMagician", "add_minus_magician", false, false, plain<MinusMagician>, copy_as<MinusMagician>},
-        {"multiply", "MultiplyMagician", "add_multiply_magician", false, false, plain<MultiplyMagician>,
-         copy_as<MultiplyMagician>},
-        {"divide", "DivideMagician", "add_divide_magician", false, false, plain<DivideMagician>, copy_as<DivideMagician>},
-        {"power", "PowerSorcerer", "add_power_sorcerer", false, false, plain<PowerSorcerer>, copy_as<PowerSorcerer>},
-        {"root", "RootMagician", "add_root_magician", false, false, plain<RootMagician>, copy_as<RootMagician>},
-        {"abs", "AbsMagician", "add_abs_magician", false, false, plain<AbsMagician>, copy_as<AbsMagician>},
-        {"factorial", "FactorialMagician", "add_factorial_magician", false, false, plain<FactorialMagician>,
-         copy_as<FactorialMagician>},
-        {"modulo", "ModuloMagician", "add_modulo_magician", false, false, plain<ModuloMagician>, copy_as<ModuloMagician>},
-        {"log", "LogMagician", "add_log_magician", false, false, plain<LogMagician>, copy_as<LogMagician>},
-        {"chronomancer", "Chronomancer", "add_chronomancer", false, false, plain<Chronomancer>, copy_as<Chronomancer>},
-        {"equals", "EqualsGate", "add_equals_gate", true, false, equals, copy_as<EqualsGate>},
-        {"judge", "InequalityGate", "add_inequality_gate", true, true, judge, copy_as<InequalityGate>},
+        entry<PlusMagician>("plus", "PlusMagician", "add_plus_magician", false, false),
+        entry<MinusMagician>("minus", "MinusMagician", "add_minus_magician", false, false),
+        entry<MultiplyMagician>("multiply", "MultiplyMagician", "add_multiply_magician", false, false),
+        entry<DivideMagician>("divide", "DivideMagician", "add_divide_magician", false, false),
+        entry<PowerSorcerer>("power", "PowerSorcerer", "add_power_sorcerer", false, false),
+        entry<RootMagician>("root", "RootMagician", "add_root_magician", false, false),
+        entry<AbsMagician>("abs", "AbsMagician", "add_abs_magician", false, false),
+        entry<FactorialMagician>("factorial", "FactorialMagician", "add_factorial_magician", false, false),
+        entry<ModuloMagician>("modulo", "ModuloMagician", "add_modulo_magician", false, false),
+        entry<LogMagician>("log", "LogMagician", "add_log_magician", false, false),
+        entry<Chronomancer>("chronomancer", "Chronomancer", "add_chronomancer", false, false),
+        entry<EqualsGate>("equals", "EqualsGate", "add_equals_gate", true, false, equals),
+        entry<InequalityGate>("judge", "InequalityGate", "add_inequality_gate", true, true, judge),
     };
     for (AgentKind& kind : kinds) {
         const auto sample = kind.make("", 0.0, "<");
         kind.name = sample->name;
         kind.priority = sample->priority;
-        kind.type = &typeid(*sample);
     }
     return kinds;
 }

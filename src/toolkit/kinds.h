@@ -6,9 +6,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
-
 #include <typeinfo>
+#include <vector>
 
 #include "model/agent.h"
 
@@ -27,7 +26,7 @@ struct AgentKind {
     void (*copy)(MagicianAgent& into, const MagicianAgent& from) = nullptr;
     const std::type_info* type = nullptr;  // the class of the agents `make` builds
     // Read from an agent that `make` built, so that they stand only in the agent classes.
-    std::string name{};  // the display name reports write: "Plus Magician"
+    std::string name;  // the display name reports write: "Plus Magician"
     int priority = 0;
 };
 

@@ -26,15 +26,6 @@ constexpr std::uint64_t kChunk = 64;  // placements a worker takes at a time
 constexpr std::uint64_t kSmallSearch = 16384;
 constexpr std::uint64_t kNone = std::numeric_limits<std::uint64_t>::max();
 
-// 1234567 as "1,234,567".
-std::string grouped(std::uint64_t n) {
-    std::string digits = std::to_string(n);
-    for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, 1, ',');
-    return digits;
-}
-
-std::string counted(std::uint64_t n, const char* word) { return grouped(n) + " " + word + (n == 1 ? "" : "s"); }
-
 }  // namespace
 
 // ---------------------------------------------------------------- the plan
@@ -233,8 +224,7 @@ public:
                 zone.touch_charges();
                 generations_[i] = zone.charges_generation;
             }
-            if (!std::equal(own.begin(), own.end(), zone.agents.begin(), zone.agents.begin() + std::min(own.size(), zone.agents.size())) ||
-                zone.agents.size() < own.size()) {
+            if (zone.agents.size() < own.size() || !std::equal(own.begin(), own.end(), zone.agents.begin())) {
                 zone.agents.assign(own.begin(), own.end());
             } else {
                 zone.agents.resize(own.size());

@@ -21,16 +21,6 @@ constexpr std::size_t kShownZones = 5;     // zones named in a frame-limit verdi
 constexpr std::size_t kShownReasons = 5;   // reasons under a narrated verdict
 constexpr std::size_t kShownCharges = 12;  // charges written out in a narrated line
 
-// A count with its thousands set apart by commas: 1,000.
-std::string grouped(std::size_t n) {
-    std::string digits = std::to_string(n);
-    for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, 1, ',');
-    return digits;
-}
-
-// "1 zone", "8 zones", "1,002 zones".
-std::string counted(std::size_t n, const std::string& word) { return grouped(n) + " " + word + (n == 1 ? "" : "s"); }
-
 std::string label(const std::string& name, const std::string& visual_id) { return name + " (" + visual_id + ")"; }
 std::string label(const MagicianAgent& agent) { return label(agent.name, agent.visual_id); }
 
@@ -121,24 +111,9 @@ struct Judge::State {
     // Room for the walks of build, kept for the next build.
     std::vector<const Environment*> pending;
     std::vector<std::pair<const Environment*, Zone*>> stack;
-    // Ids that more than one zone had when the mirror was built, found when a name first needs them
-    // (a judge of many runs that names nothing never sorts them), with the room of that search.
-    mutable std::unordered_set<std::string> duplicates;
-    mutable bool duplicates_found = true;
-    mutable std::vector<const std::string*> ids;
-    mutable std::vector<const Zone*> walk;  // room for the walks of the mirror
-
-    const std::unordered_set<std::string>& duplicate_ids() const {
-        if (duplicates_found) return duplicates;
-        ids.clear();
-        for (const Zone& zone : zones) ids.push_back(&zone.id);
-        std::sort(ids.begin(), ids.end(), [](const std::string* a, const std::string* b) { return *a < *b; });
-        for (std::size_t i = 1; i < ids.size(); ++i) {
-            if (*ids[i] == *ids[i - 1]) duplicates.insert(*ids[i]);
-        }
-        duplicates_found = true;
-        return duplicates;
-    }
+    std::unordered_set<std::string> duplicates;  // ids that more than one zone had when it was built
+    std::vector<const std::string*> ids;          // room for finding them
+    mutable std::vector<const Zone*> walk;         // room for the walks of the mirror
 
     static Ending ending_of(std::string_view status) {
         if (status == ORV_FRAME_EVENT_FINISHED) return Ending::FINISHED;
@@ -148,7 +123,6 @@ struct Judge::State {
     // Mirrors `live` from scratch; turns count from frame `since` on. The zones of an earlier mirror
     // are used again (their lists keep their room).
     void build(const Environment& live, std::int32_t since) {
-        duplicate_ids();  // those of an earlier mirror still count
         world = &live;
         // The zones are counted first: the mirror's zones point at each other, so their list never grows.
         std::size_t count = 0;
@@ -181,7 +155,13 @@ struct Judge::State {
                 stack.emplace_back(it->get(), &zone);
             }
         }
-        duplicates_found = false;
+        // Ids of an earlier mirror that were shared still count.
+        ids.clear();
+        for (const Zone& zone : zones) ids.push_back(&zone.id);
+        std::sort(ids.begin(), ids.end(), [](const std::string* a, const std::string* b) { return *a < *b; });
+        for (std::size_t i = 1; i < ids.size(); ++i) {
+            if (*ids[i] == *ids[i - 1]) duplicates.insert(*ids[i]);
+        }
         root = &zones.front();
         in_world = zones.size();
     }
@@ -235,7 +215,7 @@ struct Judge::State {
     // The zone's id when no other zone had it, else the ids of its path joined by "/", with the place
     // among same-id siblings ("r/b[2]") where there are several.
     std::string name(const Zone& zone) const {
-        if (!duplicate_ids().count(zone.id)) return zone.id;
+        if (!duplicates.count(zone.id)) return zone.id;
         std::vector<std::string> parts;
         for (const Zone* node = &zone; node; node = node->parent) {
             std::string part = node->id;
@@ -355,32 +335,9 @@ struct Judge::State {
 
 Judge::Judge(const Environment& world) : state_(std::make_unique<State>()) { state_->build(world, 0); }
 
-void Judge::restart(const Environment& world) {
-    // A new state but for the room of its lists.
-    State& s = *state_;
-    State fresh;
-    fresh.zones.swap(s.zones);
-    fresh.flipped.swap(s.flipped);
-    fresh.trail.swap(s.trail);
-    fresh.pending.swap(s.pending);
-    fresh.ids.swap(s.ids);
-    fresh.stack.swap(s.stack);
-    fresh.walk.swap(s.walk);
-    s = std::move(fresh);
-    s.build(world, 0);
-}
-
 Judge::~Judge() = default;
 
 Told Judge::follow(const NarrativeSequencer& sequencer, const std::string& status) {
-    return take(sequencer, status, true);
-}
-
-void Judge::follow_untold(const NarrativeSequencer& sequencer, const std::string& status) {
-    take(sequencer, status, false);
-}
-
-Told Judge::take(const NarrativeSequencer& sequencer, const std::string& status, bool tell) {
     State& s = *state_;
     const FrameRecord& record = sequencer.last_record;
     const std::int32_t frame = sequencer.current_frame;
@@ -424,7 +381,6 @@ Told Judge::take(const NarrativeSequencer& sequencer, const std::string& status,
             s.settle(*place, frame + 1);
             if (agent.gate) --place->gates;
             State::measure(*place);
-            if (!tell) return {};
             const std::string where = s.name(*place);
             return Told{label(*agent.live) + (agent.gate ? " opened" : " cast") + " in zone " + where,
                         charges_text(*place->live, where)};
@@ -432,7 +388,7 @@ Told Judge::take(const NarrativeSequencer& sequencer, const std::string& status,
         case Action::FOLD: {
             s.last_check = frame;  // everyone was offered the turn and declined before the fold
             State::Zone* folded = place->subs[record.index];
-            const std::string folded_name = tell ? s.name(*folded) : std::string();
+            const std::string folded_name = s.name(*folded);
             s.carry_off(*folded, *place, frame);
             s.settle(*place, frame + 1);
             place->subs.erase(place->subs.begin() + static_cast<std::ptrdiff_t>(record.index));
@@ -441,18 +397,16 @@ Told Judge::take(const NarrativeSequencer& sequencer, const std::string& status,
                 place->total = place->total + signed_value(place->live->charges.back());
                 ++place->charges;
             }
-            if (!tell) return {};
             const std::string into = s.name(*place);
             return Told{"zone " + folded_name + " folded into " + into, charges_text(*place->live, into)};
         }
         case Action::FINISH:
             if (s.ending != State::Ending::LIMIT) s.last_check = frame;
-            if (!tell) return {};
             return Told{"nothing is left to cast or fold", charges_text(*s.root->live, s.name(*s.root))};
         case Action::NONE:
             break;
     }
-    return tell ? s.idle_frame() : Told{};
+    return s.idle_frame();
 }
 
 Told Judge::begin_saved(std::int32_t frame, const std::string& status, const std::optional<FrameEvent>& event) {
@@ -523,19 +477,6 @@ Verdict Judge::verdict() const {
     return verdict;
 }
 
-bool Judge::solved() const {
-    // The verdict's reasons, each only as the question whether there is one.
-    const State& s = *state_;
-    if (s.ending != State::Ending::FINISHED || !s.unknown.empty() || !s.carried.empty()) return false;
-    bool clear = true;
-    s.preorder([&](const State::Zone& zone) {
-        for (const State::Agent& agent : zone.agents) clear = clear && !agent.gate;
-        if (&zone != s.root && State::stuck(zone)) clear = false;
-        return clear;
-    });
-    return clear;
-}
-
 bool finished_run_solved(const Environment& root, std::size_t zones, std::size_t folds) {
     if (!root.sub_environments.empty() || folds + 1 != zones) return false;
     for (const auto& agent : root.agents) {
@@ -553,6 +494,14 @@ const char* verdict_word(const std::string& kind) {
     if (kind == "limit") return "FRAME LIMIT";
     return kind == "paused" ? "PAUSED" : "";
 }
+
+std::string grouped(std::uint64_t n) {
+    std::string digits = std::to_string(n);
+    for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, 1, ',');
+    return digits;
+}
+
+std::string counted(std::uint64_t n, const std::string& word) { return grouped(n) + " " + word + (n == 1 ? "" : "s"); }
 
 std::string number_text(double value) {
     if (std::isnan(value)) return "nan";

@@ -37,16 +37,10 @@ public:
     Judge(const Judge&) = delete;
     Judge& operator=(const Judge&) = delete;
 
-    // Follows a new run of `world` from its start, as a new judge of it would, keeping the room its
-    // mirror took (for a caller that judges many runs one after another).
-    void restart(const Environment& world);
-
     // Takes the frame that `sequencer` (running the judge's world) has just run: its record, its
     // event, its frame number and `status`, the status of its report. Costs about the depth of
     // what the frame changed, not the size of the world.
     Told follow(const NarrativeSequencer& sequencer, const std::string& status);
-    // Takes the frame as follow does without telling it: for a caller that wants the verdict only.
-    void follow_untold(const NarrativeSequencer& sequencer, const std::string& status);
 
     // For a saved run whose first report (frame `frame`, with `status` and `event`) is the world the
     // judge was built from: that report's event cannot be placed, and a fold there is named as such.
@@ -57,14 +51,10 @@ public:
     Told lost(std::int32_t frame, const std::string& description, const Environment& world, const std::string& status);
 
     Verdict verdict() const;
-    // Whether verdict() says "solved", found without writing any reason.
-    bool solved() const;
     // How the judge names a zone of the current world, by its path.
     std::string zone_name(const ZonePath& path) const;
 
 private:
-    Told take(const NarrativeSequencer& sequencer, const std::string& status, bool tell);
-
     struct State;
     std::unique_ptr<State> state_;
 };
@@ -79,6 +69,10 @@ bool finished_run_solved(const Environment& root, std::size_t zones, std::size_t
 const char* verdict_word(const std::string& kind);
 
 // Texts of the narration that do not depend on a run's history.
+// A count with its thousands set apart by commas: 1,000.
+std::string grouped(std::uint64_t n);
+// "1 zone", "8 zones", "1,002 zones".
+std::string counted(std::uint64_t n, const std::string& word);
 // A magnitude or total as people write it: 3, 2.5, 1e+20, inf, -inf, nan.
 std::string number_text(double value);
 // The zone's charges in a line: "forge: +3 -2 ~0.5" (the first twelve, then "and N more").

@@ -107,10 +107,9 @@ EMSCRIPTEN_KEEPALIVE const char* orv_web_told() {
 EMSCRIPTEN_KEEPALIVE const char* orv_web_verdict() {
     return text_call([] {
         const orv::Verdict verdict = session().verdict();
-        return nlohmann::json{{"verdict", verdict.kind}, {"word", orv::verdict_word(verdict.kind)},
-                              {"frames", verdict.frames}, {"reasons", verdict.reasons}}
-            .dump(
-            -1, ' ', false, nlohmann::json::error_handler_t::replace);
+        const nlohmann::json document = {{"verdict", verdict.kind}, {"word", orv::verdict_word(verdict.kind)},
+                                         {"frames", verdict.frames}, {"reasons", verdict.reasons}};
+        return document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     });
 }
 

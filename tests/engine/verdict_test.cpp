@@ -95,20 +95,18 @@ void expect_told(const json& got, const json& expected) {
     EXPECT_EQ(got.size(), expected.size()) << "told items";
 }
 
-// Follows `sequencer` for at most `frames` frames, or to the end of the run; `untold`, when given,
-// follows the same frames without telling them; `folds`, when given, counts the folds.
+// Follows `sequencer` for at most `frames` frames, or to the end of the run; `folds`, when given,
+// counts the folds.
 void follow(NarrativeSequencer& sequencer, Judge& judge, std::int64_t frames, std::string& status, json& told,
-            Judge* untold = nullptr, std::size_t* folds = nullptr) {
+            std::size_t* folds = nullptr) {
     for (std::int64_t i = 0; i < frames && !ended(status); ++i) {
         status = sequencer.run_frame().status;
         told.push_back(told_json(judge.follow(sequencer, status)));
-        if (untold) untold->follow_untold(sequencer, status);
         if (folds && sequencer.last_record.action == FrameRecord::Action::FOLD) ++*folds;
     }
 }
 
 TEST(Verdict, RunsJudgedAsTheFormerTrackerJudgedThem) {
-    std::unique_ptr<Judge> untold;  // restarted for each world after the first
     std::size_t finished[2] = {0, 0};  // runs that finished unsolved and solved
     for (const json& entry : table()["entries"]) {
         SCOPED_TRACE(entry["name"].get<std::string>());
@@ -116,17 +114,12 @@ TEST(Verdict, RunsJudgedAsTheFormerTrackerJudgedThem) {
         EXPECT_EQ(json(world_lines(*world)), entry["lines"]);
         NarrativeSequencer sequencer(world);
         Judge judge(*world);
-        if (untold) {
-            untold->restart(*world);
-        } else {
-            untold = std::make_unique<Judge>(*world);
-        }
         std::string status = ORV_FRAME_EVENT_RUNNING;
         json told = json::array();
         const std::size_t zones = zones_in_preorder(*world).size();
         std::size_t folds = 0;
         follow(sequencer, judge, entry.value("until", std::numeric_limits<std::int64_t>::max()), status, told,
-               untold.get(), &folds);
+               &folds);
         const Verdict verdict = judge.verdict();
         // The solver's rule for a finished run says what the judge says.
         if (sequencer.last_record.action == FrameRecord::Action::FINISH) {
@@ -134,10 +127,6 @@ TEST(Verdict, RunsJudgedAsTheFormerTrackerJudgedThem) {
             ++finished[verdict.kind == "solved"];
         }
         EXPECT_EQ(verdict_json(verdict), entry["verdict"]);
-        // Frames followed untold, by a judge restarted from the last world, give the same verdict, and
-        // solved() says what it says.
-        EXPECT_EQ(verdict_json(untold->verdict()), entry["verdict"]);
-        EXPECT_EQ(untold->solved(), verdict.kind == "solved");
         expect_told(told, entry["told"]);
         EXPECT_EQ(json(summary_lines(verdict, judge.zone_name({}))), entry["summary"]);
     }
