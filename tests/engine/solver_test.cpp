@@ -62,5 +62,30 @@ TEST(Solver, PollCancelsOrFailsALongSearch) {
     EXPECT_THROW(Solver(*huge.world, huge.tray), SearchTooLarge);
 }
 
+TEST(Solver, ACancelledSearchNamesNothingOfTheSearchBefore) {
+    const Level level = rooms(6, 6);  // 7^6 placements, the first solution at 22,875
+    Solver solver(*level.world, level.tray);
+    SolverOptions options;
+    options.jobs = 2;
+    ASSERT_TRUE(solver.solve(options).shortest);
+    const SolverResult cancelled = solver.solve(options, [] { return false; }, std::chrono::milliseconds(1));
+    EXPECT_TRUE(cancelled.cancelled);
+    EXPECT_FALSE(cancelled.shortest);
+    EXPECT_EQ(cancelled.solutions, 0u);
+}
+
+TEST(Solver, ARunStoppedByTheFrameLimitDoesNotSolve) {
+    // The piece casts in x at frame 1 and the 999 rooms fold in frames 2 to 1000: everything has
+    // folded, but the run is stopped at the limit before the frame that would finish it.
+    std::string text = R"({"format": 1, "pieces": [{"name": "plus", "visual_id": "p"}], "accepts": ["hall/x"],
+        "world": {"id": "hall", "sub_environments": [{"id": "x", "charges": [{"magnitude": 1, "polarity":
+        "positive", "visual_id": "a"}, {"magnitude": 2, "polarity": "positive", "visual_id": "b"}]})";
+    for (int z = 0; z < 998; ++z) text += R"(, {"id": "z", "charges": [{"magnitude": 1, "polarity": "positive", "visual_id": "c"}]})";
+    const Level level = read_level(text + "]}}");
+    const SolverResult result = Solver(*level.world, level.tray).solve();
+    EXPECT_EQ(result.tried, 1u);
+    EXPECT_EQ(result.solutions, 0u);
+}
+
 }  // namespace
 }  // namespace orv
